@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: Apache-2.0
+// tweenora: retimes image sequences through the Tweenora plug-in, headless.
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "cli/commands.h"
+#include "host/Error.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: tweenora <command> [options]\n"
+    "\n"
+    "commands:\n"
+    "  retime INPUT OUTPUT [options]  retime an image sequence\n"
+    "  plan [options]                 show the output range and each frame's mapping\n"
+    "  knobs [--json]                 list the node's panel\n"
+    "  info                           GPU and build information\n"
+    "\n"
+    "Run 'tweenora <command> --help' for a command's options.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace tweenora::cli;
+    if (argc < 2) {
+        std::cerr << kUsage;
+        return kExitUsage;
+    }
+    const std::string command = argv[1];
+    const Args args(argv + 2, argv + argc);
+    try {
+        if (command == "retime")
+            return runRetime(args);
+        if (command == "plan")
+            return runPlan(args);
+        if (command == "knobs")
+            return runKnobs(args);
+        if (command == "info")
+            return runInfo(args);
+        if (command == "-h" || command == "--help" || command == "help") {
+            std::cout << kUsage;
+            return kExitOk;
+        }
+        std::cerr << "tweenora: error: unknown command '" << command << "'\n" << kUsage;
+        return kExitUsage;
+    } catch (const tweenora::Error& e) {
+        std::cerr << "tweenora: error: " << e.what() << "\n";
+        return kExitUsage;
+    } catch (const std::exception& e) {
+        std::cerr << "tweenora: error: " << e.what() << "\n";
+        return kExitRenderFailed;
+    }
+}

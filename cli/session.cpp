@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: Apache-2.0
+// Session: loads the plug-in and makes the script the subcommands work in.
+#include "cli/session.h"
+
+namespace tweenora::cli {
+
+Session::Session(const std::vector<std::string>& pluginPath) : loader_(pluginPath) {
+    loader_.load("Tweenora.so");
+}
+
+host::HostNode& Session::createTweenora(const std::string& name) {
+    return script_.createNode("Tweenora", name);
+}
+
+}  // namespace tweenora::cli

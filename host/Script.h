@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: Apache-2.0
+// Script: the headless host's node graph. It creates nodes from registered
+// classes and drives their ops as the host application does: knobs, stored
+// values, split inputs at their contexts, validate, request, open, render, close.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <DDImage/ChannelSet.h>
+#include <DDImage/Hash.h>
+#include <DDImage/ImagePlane.h>
+#include <DDImage/Op.h>
+#include <DDImage/OutputContext.h>
+
+#include <ddimage_host/Node.h>
+
+#include "host/HostKnob.h"
+
+namespace tweenora::host {
+
+class Clip;
+class Script;
+
+//! A node of the script. It owns its ops (one per output context it is
+//! evaluated at) and its knobs, and records errors and progress.
+class HostNode : public ::Node {
+public:
+    ~HostNode() override;
+
+    std::string name() const override { return name_; }
+    const std::string& className() const { return className_; }
+
+    //! The node's op at its current context (created on first use).
+    DD::Image::Op* op();
+    template <class T>
+    T* opAs() {
+        return dynamic_cast<T*>(op());
+    }
+
+    //! Knobs in declaration order.
+    const std::vector<HostKnob*>& knobs() const;
+    HostKnob* knob(const std::string& name) const;
+    //! Sets a knob from text, stores it into the node's ops and calls
+    //! knob_changed, as the host does after an edit. Throws tweenora::Error for
+    //! an unknown knob or a value that does not fit.
+    void setKnob(const std::string& name, const std::string& text);
+    //! Keys an animatable knob: value at frame; then knob_changed.
+    void setKey(const std::string& name, double frame, double value);
+    //! Calls knob_changed with the panel-open marker.
+    void openPanel();
+
+    bool hasError() const { return !errors_.empty(); }
+    //! The last error message put on the node ("" when none).
+    std::string errorMessage() const;
+    const std::vector<std::string>& errors() const { return errors_; }
+    void clearErrors();
+    const std::vector<std::string>& progressMessages() const { return progressMessages_; }
+    const std::vector<double>& progressFractions() const { return progressFractions_; }
+    int progressDismissals() const { return progressDismissals_; }
+    int invalidations() const { return invalidations_; }
+    //! Makes aborted() answer true for this node's ops.
+    void setAborted(bool aborted) { aborted_ = aborted; }
+
+    // ::Node
+    DD::Image::Knob* findKnob(const DD::Image::Op* op, const char* name) override;
+    void reportError(DD::Image::Op* op, const std::string& message) override;
+    void progressMessage(DD::Image::Op* op, const std::string& message) override;
+    void progressFraction(DD::Image::Op* op, double fraction, int flags) override;
+    void progressDismiss(DD::Image::Op* op) override;
+    bool aborted(const DD::Image::Op* op) const override { return aborted_; }
+    bool cancelled(const DD::Image::Op* op) const override { return false; }
+    void invalidated(DD::Image::Op* op) override { ++invalidations_; }
+
+private:
+    friend class Script;
+    HostNode(Script& script, std::string className, std::string name);
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    std::string className_;
+    std::string name_;
+    std::vector<std::string> errors_;
+    std::vector<std::string> progressMessages_;
+    std::vector<double> progressFractions_;
+    int progressDismissals_ = 0;
+    int invalidations_ = 0;
+    bool aborted_ = false;
+};
+
+class Script {
+public:
+    Script();
+    ~Script();
+    Script(const Script&) = delete;
+    Script& operator=(const Script&) = delete;
+
+    //! A node of a registered class (Op::Description). Runs its knobs() to build
+    //! the panel. Throws tweenora::Error naming the class when it is unknown.
+    HostNode& createNode(const std::string& className, const std::string& name = "");
+    //! A source node reading clip (its frame range is the clip's).
+    HostNode& createSource(std::shared_ptr<Clip> clip, const std::string& name = "Read1");
+    void connect(HostNode& node, int input, HostNode& upstream);
+
+    //! Evaluates node at frame: sets its context, stores knob values (animated
+    //! ones at frame), builds its split inputs at the contexts inputContext
+    //! gives, and validates for real. Returns false when validation put the
+    //! node in its error state.
+    bool validate(HostNode& node, double frame);
+    //! The node's hash at frame: inputs' hashes, knob values and append().
+    DD::Image::Hash hash(HostNode& node, double frame);
+    //! Validates, requests (getRequests for planar ops), opens, and calls
+    //! renderStripe once per layer of channels with a packed plane over the
+    //! node's box. Returns the planes in layer order; a node error is recorded
+    //! on the node (the plane is returned as it was left).
+    std::vector<DD::Image::ImagePlane> render(HostNode& node, double frame,
+                                              const DD::Image::ChannelSet& channels);
+    //! Closes every open op of node.
+    void close(HostNode& node);
+
+    const std::vector<std::unique_ptr<HostNode>>& nodes() const { return nodes_; }
+
+private:
+    std::vector<std::unique_ptr<HostNode>> nodes_;
+};
+
+}  // namespace tweenora::host

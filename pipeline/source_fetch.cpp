@@ -1,0 +1,1 @@
+// PLACEHOLDER: to be written by the folder's owner
