@@ -1,5 +1,258 @@
-// PLACEHOLDER: to be written by its owner
+// SPDX-License-Identifier: Apache-2.0
+// `tweenora plan`: the node's output range and, per output frame, how it maps and renders.
+//
+// Everything printed comes from the real plug-in in the headless host: the
+// range is the one the node publishes, frame0 and frame1 are the frames the host
+// evaluated the node's two input copies at, and the position, timestep and road
+// come from the module's own query of the node (timing/frame_query.h).
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <DDImage/Iop.h>
+
 #include "cli/commands.h"
+#include "cli/session.h"
+#include "cli/timing_options.h"
+#include "host/Clip.h"
+#include "host/Error.h"
+#include "host/PluginLoader.h"
+#include "host/Script.h"
+#include "timing/frame_query.h"
+
 namespace tweenora::cli {
-int runPlan(const Args&) { return kExitUsage; }
+namespace {
+
+const char* const kPluginFile = "Tweenora.so";
+
+const char* const kPlanUsage =
+    "usage: tweenora plan --range A-B [options] [--json]\n"
+    "\n"
+    "Shows the output range the Tweenora node publishes for the input range and\n"
+    "timing knobs, and for each output frame its source position, the two source\n"
+    "frames, the timestep and the road (source0, source1 or interpolate).\n"
+    "\n"
+    "options:\n";
+
+// Every frame of the range is one small shared frame: the plan needs the
+// source's range, box and channels, never its pixels, and long ranges must not
+// cost memory per frame. Outside the range the clip holds its nearest frame.
+class RangeFrames : public host::FrameProvider {
+public:
+    RangeFrames(int first, int last) : first_(first), last_(last) {
+        host::ClipFrame frame;
+        frame.box = DD::Image::Box(0, 0, 2, 2);
+        frame.format = DD::Image::Format(2, 2);
+        for (DD::Image::Channel channel : {DD::Image::Chan_Red, DD::Image::Chan_Green,
+                                           DD::Image::Chan_Blue, DD::Image::Chan_Alpha})
+            frame.planes[channel] = std::vector<float>(4, 0.0f);
+        frame_ = std::make_shared<const host::ClipFrame>(std::move(frame));
+    }
+    int firstFrame() const override { return first_; }
+    int lastFrame() const override { return last_; }
+    std::shared_ptr<const host::ClipFrame> load(int frame) override {
+        return frame >= first_ && frame <= last_ ? frame_ : nullptr;
+    }
+
+private:
+    int first_;
+    int last_;
+    std::shared_ptr<const host::ClipFrame> frame_;
+};
+
+// The query lives in the plug-in the session loaded: the first Tweenora.so on
+// the same plug-in path. RTLD_NOLOAD only finds the already loaded module.
+TweenoraFramePlanFunction findFramePlanQuery(const std::vector<std::string>& pluginPath) {
+    const host::PluginLoader loader(pluginPath);
+    for (const std::string& directory : loader.searchPath()) {
+        const std::string path = directory + "/" + kPluginFile;
+        struct stat status {};
+        if (stat(path.c_str(), &status) != 0)
+            continue;
+        void* module = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+        if (!module)
+            break;
+        void* symbol = dlsym(module, TWEENORA_FRAME_PLAN_SYMBOL);
+        dlclose(module);  // the session's own handle keeps the module loaded
+        if (symbol)
+            return reinterpret_cast<TweenoraFramePlanFunction>(symbol);
+        break;
+    }
+    throw Error(std::string("the loaded ") + kPluginFile + " has no " + TWEENORA_FRAME_PLAN_SYMBOL +
+                " query (an older or foreign plug-in?)");
+}
+
+struct PlannedFrame {
+    int32_t frame = 0;
+    int32_t frame0 = 0;  //!< where the host evaluated input copy 0
+    int32_t frame1 = 0;  //!< where the host evaluated input copy 1
+    TweenoraFramePlan plan{};
+};
+
+const char* roadName(int32_t road) {
+    switch (road) {
+        case kTweenoraRoadSource0:
+            return "source0";
+        case kTweenoraRoadSource1:
+            return "source1";
+        default:
+            return "interpolate";
+    }
+}
+
+// Shortest text that reads back as the same float32.
+std::string floatText(float value) {
+    if (std::isnan(value))
+        return "nan";
+    if (std::isinf(value))
+        return value > 0 ? "inf" : "-inf";
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+// JSON has no NaN or infinity.
+std::string jsonFloat(float value) {
+    return std::isfinite(value) ? floatText(value) : "null";
+}
+
+int32_t contextFrame(const DD::Image::Op* input) {
+    return static_cast<int32_t>(input->outputContext().frame());
+}
+
+PlannedFrame planFrame(host::Script& script, host::HostNode& node, int32_t frame,
+                       TweenoraFramePlanFunction query) {
+    if (!script.validate(node, frame))
+        throw std::runtime_error(node.name() + ": " + node.errorMessage());
+    const DD::Image::Op* op = node.op();
+    if (op->inputs() < 2 || !op->input(0) || !op->input(1))
+        throw std::runtime_error(node.name() + ": the host built no two input copies");
+    PlannedFrame planned;
+    planned.frame = frame;
+    planned.frame0 = contextFrame(op->input(0));
+    planned.frame1 = contextFrame(op->input(1));
+    if (!query(static_cast<const void*>(op), &planned.plan, sizeof planned.plan))
+        throw std::runtime_error(node.name() + ": the plug-in does not answer for this node");
+    // The host and the node must agree on what was asked for; a plan that
+    // papered over a disagreement would mislead.
+    if (planned.plan.frame0 != planned.frame0 || planned.plan.frame1 != planned.frame1)
+        throw std::runtime_error("frame " + std::to_string(frame) + ": the host evaluated the " +
+                                 "inputs at " + std::to_string(planned.frame0) + " and " +
+                                 std::to_string(planned.frame1) + ", the node maps to " +
+                                 std::to_string(planned.plan.frame0) + " and " +
+                                 std::to_string(planned.plan.frame1));
+    return planned;
+}
+
+int64_t frameCount(int32_t first, int32_t last) {
+    return std::max<int64_t>(0, int64_t{last} - first + 1);
+}
+
+void printText(std::ostream& out, int32_t first, int32_t last,
+               const std::vector<PlannedFrame>& frames) {
+    out << "Output range: " << first << " to " << last << " (" << frameCount(first, last)
+        << " frames)\n";
+    out << std::setw(10) << "frame" << ' ' << std::setw(14) << "position" << ' ' << std::setw(10)
+        << "frame0" << ' ' << std::setw(10) << "frame1" << ' ' << std::setw(12) << "timestep"
+        << "  road\n";
+    for (const PlannedFrame& f : frames) {
+        out << std::setw(10) << f.frame << ' ' << std::setw(14)
+            << floatText(f.plan.requestedFramePosition) << ' ' << std::setw(10) << f.frame0 << ' '
+            << std::setw(10) << f.frame1 << ' ' << std::setw(12) << floatText(f.plan.timestep)
+            << "  " << roadName(f.plan.road) << '\n';
+    }
+}
+
+void printJson(std::ostream& out, int32_t first, int32_t last,
+               const std::vector<PlannedFrame>& frames) {
+    out << "{\"first\": " << first << ", \"last\": " << last << ", \"frames\": [";
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const PlannedFrame& f = frames[i];
+        out << (i ? ",\n  " : "\n  ") << "{\"frame\": " << f.frame
+            << ", \"position\": " << jsonFloat(f.plan.requestedFramePosition)
+            << ", \"frame0\": " << f.frame0 << ", \"frame1\": " << f.frame1
+            << ", \"timestep\": " << jsonFloat(f.plan.timestep) << ", \"road\": \""
+            << roadName(f.plan.road) << "\"}";
+    }
+    out << (frames.empty() ? "]}\n" : "\n]}\n");
+}
+
+}  // namespace
+
+int runPlan(const Args& args) {
+    TimingOptions timing;
+    bool json = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (parseTimingOption(args, i, timing))
+            continue;
+        if (args[i] == "--json") {
+            json = true;
+        } else if (args[i] == "-h" || args[i] == "--help") {
+            std::cout << kPlanUsage << timingOptionsHelp()
+                      << "  --json                 print one JSON object instead of a table\n";
+            return kExitOk;
+        } else {
+            throw Error("plan: unknown argument '" + args[i] + "' (see tweenora plan --help)");
+        }
+    }
+    if (!timing.range)
+        throw Error("plan: --range A-B is required (the input frame range)");
+
+    const std::vector<std::string> pluginPath;
+    Session session(pluginPath);
+    const TweenoraFramePlanFunction query = findFramePlanQuery(pluginPath);
+    host::Script& script = session.script();
+    const InputRange range = *timing.range;
+    auto clip = std::make_shared<host::Clip>(std::make_shared<RangeFrames>(
+        std::min(range.start, range.end), std::max(range.start, range.end)));
+    host::HostNode& source = script.createSource(clip);
+    host::HostNode& node = session.createTweenora();
+    script.connect(node, 0, source);
+    applyTimingOptions(node, timing);
+
+    // The published range is the same at every frame; read it where the input starts.
+    if (!script.validate(node, range.start))
+        throw std::runtime_error(node.name() + ": " + node.errorMessage());
+    const auto* iop = node.opAs<DD::Image::Iop>();
+    if (!iop)
+        throw std::runtime_error(node.name() + ": not an image node");
+    const int32_t first = iop->first_frame();
+    const int32_t last = iop->last_frame();
+
+    std::vector<int32_t> frames;
+    if (timing.frames) {
+        frames = *timing.frames;
+    } else {
+        if (frameCount(first, last) > kMaxListedFrames)
+            throw Error("plan: the output range " + std::to_string(first) + " to " +
+                        std::to_string(last) + " has more than " +
+                        std::to_string(kMaxListedFrames) + " frames; choose some with --frames");
+        for (int64_t frame = first; frame <= last; ++frame)
+            frames.push_back(static_cast<int32_t>(frame));
+    }
+
+    std::vector<PlannedFrame> planned;
+    planned.reserve(frames.size());
+    for (const int32_t frame : frames)
+        planned.push_back(planFrame(script, node, frame, query));
+
+    std::ostringstream out;
+    if (json)
+        printJson(out, first, last, planned);
+    else
+        printText(out, first, last, planned);
+    std::cout << out.str();
+    return kExitOk;
+}
+
 }  // namespace tweenora::cli

@@ -1,5 +1,361 @@
-// PLACEHOLDER: to be written by its owner
+// SPDX-License-Identifier: Apache-2.0
+// `tweenora retime`: reads an image sequence, retimes it through the Tweenora
+// plug-in in the headless host, and writes the node's output frames.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <ATen/Parallel.h>
+
+#include <DDImage/ImagePlane.h>
+#include <DDImage/Iop.h>
+
 #include "cli/commands.h"
+#include "cli/image_io.h"
+#include "cli/output_guard.h"
+#include "cli/progress.h"
+#include "cli/sequence.h"
+#include "cli/sequence_frames.h"
+#include "cli/session.h"
+#include "cli/timing_options.h"
+#include "host/Clip.h"
+#include "host/Error.h"
+#include "host/Script.h"
+
 namespace tweenora::cli {
-int runRetime(const Args&) { return kExitUsage; }
+
+namespace {
+
+const char* const kRetimeUsage =
+    "usage: tweenora retime INPUT OUTPUT [options]\n"
+    "\n"
+    "Retimes the image sequence INPUT through the Tweenora node and writes the\n"
+    "node's output frames to OUTPUT. Both are sequence patterns: name.####.exr,\n"
+    "name.%04d.exr, name.#.png (one digit per #). The input's frames are the files\n"
+    "present, or --range; the output's frame numbers are the node's output frames.\n"
+    "\n"
+    "timing (shared with tweenora plan):\n";
+
+const char* const kRetimeOptions =
+    "\n"
+    "images:\n"
+    "  --channels SET         channels to interpolate: rgb, rgba, all, or layers such\n"
+    "                         as rgba,depth (default rgba; others pass through)\n"
+    "  --colorspace CS        auto (integer files sRGB, float files linear), linear or\n"
+    "                         srgb (default auto)\n"
+    "  --float                write EXR as 32-bit float (default half)\n"
+    "\n"
+    "processing:\n"
+    "  --cpu                  run the network on the CPU (use_gpu off)\n"
+    "  --gpu N                use CUDA device N, as a batch render's --gpu does\n"
+    "  --threads N            CPU threads for the network (default: every core)\n"
+    "  --plugin-path DIR      look for Tweenora.so in DIR first (repeatable)\n"
+    "  --debug                the node's debug output\n"
+    "  --quiet                no progress display and none of the node's console lines\n"
+    "\n"
+    "exit status: 0 every frame written; 1 a frame failed to render (the frames\n"
+    "before it stay); 2 bad usage or unreadable input.\n";
+
+// Interpolate colour and alpha; utility layers (depth, vectors) pass through
+// unless asked for, since blending them is rarely what a compositor wants.
+const char* const kDefaultChannels = "rgba";
+
+struct RetimeOptions {
+    std::string input;
+    std::string output;
+    TimingOptions timing;
+    std::string channels = kDefaultChannels;
+    Colorspace colorspace = Colorspace::Auto;
+    bool floatData = false;
+    bool cpu = false;
+    std::optional<int> gpu;
+    std::optional<int> threads;
+    std::vector<std::string> pluginPath;
+    bool debug = false;
+    bool quiet = false;
+    bool help = false;
+};
+
+int parseCount(const std::string& option, const std::string& text, int minimum) {
+    const double value = parseNumber(option, text);
+    if (value != std::floor(value) || value < minimum || value > 1 << 20)
+        throw Error(option + ": '" + text + "' is not a whole number of at least " +
+                    std::to_string(minimum));
+    return int(value);
+}
+
+RetimeOptions parseOptions(const Args& args) {
+    RetimeOptions options;
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (parseTimingOption(args, i, options.timing))
+            continue;
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= args.size())
+                throw Error(arg + ": missing value");
+            return args[++i];
+        };
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+        } else if (arg == "--channels") {
+            options.channels = value();
+        } else if (arg == "--colorspace") {
+            options.colorspace = parseColorspace(value());
+        } else if (arg == "--float") {
+            options.floatData = true;
+        } else if (arg == "--cpu") {
+            options.cpu = true;
+        } else if (arg == "--gpu") {
+            options.gpu = parseCount(arg, value(), 0);
+        } else if (arg == "--threads") {
+            options.threads = parseCount(arg, value(), 1);
+        } else if (arg == "--plugin-path") {
+            options.pluginPath.push_back(value());
+        } else if (arg == "--debug") {
+            options.debug = true;
+        } else if (arg == "--quiet") {
+            options.quiet = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw Error("retime: unknown option '" + arg + "' (see tweenora retime --help)");
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (options.help)
+        return options;
+    if (positional.size() != 2)
+        throw Error("retime: give INPUT and OUTPUT sequences (see tweenora retime --help)");
+    options.input = positional[0];
+    options.output = positional[1];
+    if (options.cpu && options.gpu)
+        throw Error("retime: --cpu and --gpu exclude each other");
+    return options;
+}
+
+FrameSpan inputSpan(const SequencePattern& input, const TimingOptions& timing) {
+    if (!timing.range)
+        return input.spanOnDisk();
+    if (timing.range->end < timing.range->start)
+        throw Error("--range " + std::to_string(timing.range->start) + "-" +
+                    std::to_string(timing.range->end) + " ends before it starts");
+    return {timing.range->start, timing.range->end};
+}
+
+// The output frames to render: all the node publishes, or the --frames chunk,
+// which must lie inside them (a frame outside would only repeat an end frame).
+std::vector<int> outputFrames(int first, int last, const TimingOptions& timing) {
+    if (last < first)
+        throw Error("the node's output range " + std::to_string(first) + "-" +
+                    std::to_string(last) + " holds no frames (is the input range a single frame?)");
+    if (!timing.frames) {
+        std::vector<int> frames;
+        for (int frame = first; frame <= last; ++frame)
+            frames.push_back(frame);
+        return frames;
+    }
+    for (int frame : *timing.frames)
+        if (frame < first || frame > last)
+            throw Error("--frames: output frame " + std::to_string(frame) +
+                        " lies outside the output range " + std::to_string(first) + "-" +
+                        std::to_string(last));
+    return std::vector<int>(timing.frames->begin(), timing.frames->end());
+}
+
+void refuseToOverwriteInputs(const SequencePattern& output, const std::vector<int>& frames,
+                             const std::vector<std::string>& inputPaths) {
+    std::set<std::string> inputs;
+    for (const std::string& path : inputPaths)
+        inputs.insert(canonicalPath(path));
+    for (int frame : frames) {
+        const std::string path = output.path(frame);
+        if (inputs.count(canonicalPath(path)))
+            throw Error("refusing to write '" + path + "': it is an input file");
+    }
+}
+
+void makeOutputFolder(const SequencePattern& output) {
+    std::error_code ec;
+    std::filesystem::create_directories(output.directory(), ec);
+    if (ec || !std::filesystem::is_directory(output.directory()))
+        throw Error("cannot make the output folder '" + output.directory() + "'" +
+                    (ec ? ": " + ec.message() : ""));
+    if (::access(output.directory().c_str(), W_OK) != 0)
+        throw Error("cannot write into the output folder '" + output.directory() + "'");
+}
+
+// The node's packed planes, one per layer, as one frame of planar channels.
+host::ClipFrame frameFromPlanes(const std::vector<DD::Image::ImagePlane>& planes,
+                                const DD::Image::Format& format) {
+    host::ClipFrame frame;
+    frame.format = format;
+    bool first = true;
+    for (const DD::Image::ImagePlane& plane : planes) {
+        const DD::Image::Box& box = plane.bounds();
+        if (first)
+            frame.box = box;
+        first = false;
+        const float* data = plane.readable();
+        foreach (z, plane.channels()) {
+            std::vector<float>& out = frame.planes[z];
+            out.assign(size_t(box.w()) * box.h(), 0.0f);
+            if (!data)
+                continue;
+            const int slot = plane.chanNo(z);
+            for (int y = 0; y < box.h(); ++y)
+                for (int x = 0; x < box.w(); ++x)
+                    out[size_t(y) * box.w() + x] =
+                        data[size_t(y) * plane.rowStride() + size_t(x) * plane.colStride() +
+                             size_t(slot) * plane.chanStride()];
+        }
+    }
+    return frame;
+}
+
+std::string secondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.2f s", seconds);
+    return text;
+}
+
+}  // namespace
+
+int runRetime(const Args& args) {
+    const RetimeOptions options = parseOptions(args);
+    if (options.help) {
+        std::cout << kRetimeUsage << timingOptionsHelp() << kRetimeOptions;
+        return kExitOk;
+    }
+    installInterruptCleanup();
+
+    const SequencePattern input(options.input);
+    const SequencePattern output(options.output);
+    checkWritableFormat(output.path(0));
+    auto frames = std::make_shared<SequenceFrames>(input, inputSpan(input, options.timing),
+                                                   options.colorspace);
+
+    // The node reads the device index where a batch render's --gpu leaves it.
+    if (options.gpu)
+        ::setenv("LUMAQUARRY_NUKE_GPU_INDEX", std::to_string(*options.gpu).c_str(), 1);
+    // libtorch may start with one thread; a retime should use the machine.
+    at::set_num_threads(options.threads ? *options.threads
+                                        : int(std::max(1u, std::thread::hardware_concurrency())));
+    if (options.quiet) {
+        std::fflush(stdout);
+        const int devNull = ::open("/dev/null", O_WRONLY);
+        if (devNull >= 0) {
+            ::dup2(devNull, STDOUT_FILENO);
+            ::close(devNull);
+        }
+    }
+
+    Session session(options.pluginPath);
+    host::Script& script = session.script();
+    auto clip = std::make_shared<host::Clip>(frames);
+    host::HostNode& source = script.createSource(clip);
+    host::HostNode& node = session.createTweenora();
+    script.connect(node, 0, source);
+    node.setKnob("input_channels", options.channels);
+    if (options.cpu)
+        node.setKnob("use_gpu", "false");
+    if (options.debug)
+        node.setKnob("debug", "true");
+    applyTimingOptions(node, options.timing);
+
+    if (!script.validate(node, frames->firstFrame())) {
+        if (!frames->failure().empty())
+            throw Error(frames->failure());
+        std::cerr << "tweenora: error: " << node.name() << ": " << node.errorMessage() << "\n";
+        return kExitRenderFailed;
+    }
+    const auto* iop = node.opAs<DD::Image::Iop>();
+    if (!iop)
+        throw Error(node.name() + " is not an image node");
+    const std::vector<int> outFrames = outputFrames(iop->first_frame(), iop->last_frame(),
+                                                    options.timing);
+    // Every frame carries the input's channels and format (mismatched input
+    // frames were refused); only the box follows the frames.
+    const DD::Image::ChannelSet channels = iop->channels();
+    const DD::Image::Format format = iop->format();
+    refuseToOverwriteInputs(output, outFrames, frames->paths());
+    makeOutputFolder(output);
+
+    WriteSettings settings;
+    settings.colorspace = options.colorspace;
+    settings.floatData = options.floatData;
+    settings.inputType = frames->header().sampleType;
+    settings.layout = frames->header().layout;
+
+    Progress progress(Progress::styleFor(options.quiet), int(outFrames.size()), std::cerr);
+    double writeSeconds = 0.0;
+    bool notedDropped = false;
+    for (int frame : outFrames) {
+        progress.beginFrame(frame);
+        const size_t messagesBefore = node.progressMessages().size();
+        std::vector<DD::Image::ImagePlane> planes;
+        try {
+            planes = script.render(node, frame, channels);
+        } catch (const Error&) {
+            // A source file that fails to decode surfaces here or below.
+            if (frames->failure().empty())
+                throw;
+        }
+        if (!frames->failure().empty())
+            throw Error(frames->failure());
+        if (node.hasError()) {
+            std::cerr << "tweenora: error: frame " << frame << ": " << node.errorMessage() << "\n";
+            return kExitRenderFailed;
+        }
+        const std::vector<std::string>& messages = node.progressMessages();
+        if (messages.size() > messagesBefore)
+            progress.message(messages.back());
+
+        const std::string path = output.path(frame);
+        const auto writeStart = std::chrono::steady_clock::now();
+        std::vector<std::string> dropped;
+        try {
+            dropped = writeImage(path, frameFromPlanes(planes, format), settings);
+        } catch (const Error& e) {
+            std::cerr << "tweenora: error: frame " << frame << ": " << e.what() << "\n";
+            return kExitRenderFailed;
+        }
+        writeSeconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - writeStart).count();
+        if (!dropped.empty() && !notedDropped && !options.quiet) {
+            std::string names;
+            for (const std::string& name : dropped)
+                names += (names.empty() ? "" : ", ") + name;
+            std::cerr << "tweenora: note: " << output.text() << " cannot hold " << names
+                      << "; written without\n";
+            notedDropped = true;
+        }
+        progress.endFrame(path);
+    }
+    script.close(node);
+
+    const double seconds = progress.elapsedSeconds();
+    char rate[32];
+    std::snprintf(rate, sizeof(rate), "%.3g", outFrames.size() / std::max(seconds, 1e-9));
+    progress.finish("wrote " + std::to_string(outFrames.size()) + " frames to " + output.text() +
+                    " in " + secondsText(seconds) + " (" + rate + " frames/s; " +
+                    std::to_string(frames->framesDecoded()) + " source frames read, " +
+                    std::to_string(frames->decodes()) + " decodes; " +
+                    secondsText(frames->decodeSeconds()) + " reading, " +
+                    secondsText(writeSeconds) + " writing)");
+    return kExitOk;
+}
+
 }  // namespace tweenora::cli

@@ -2,7 +2,9 @@
 // HostKnob: the headless host's knob, made when a node declares its panel.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,12 @@ public:
 
     //! Writes the value at frame into the field behind data (a store pass).
     void storeInto(void* data, double frame) const;
+    //! A later knobs() pass declared this knob again with extra: a text knob
+    //! whose declared text changed shows the new text.
+    void redeclare(const void* extra);
+    //! The frame get_value(), set_key() and get_text() act at.
+    void setCurrentFrame(double frame) { currentFrame_ = frame; }
+    double currentFrame() const { return currentFrame_; }
 
     // Knob
     const char* get_text(const DD::Image::OutputContext* oc = nullptr) const override;
@@ -74,13 +82,24 @@ protected:
     double currentValue(int channel) const override;
     void keyTimes(std::set<double>& times, int channel) const override;
     void clearAnimation(int channel) override;
+    double currentTime() const override { return currentFrame_; }
 
 private:
+    bool holdsNumber() const;
+    //! The value as text (the field's type decides how numbers print).
+    std::string formatValue(double value, const DD::Image::ChannelSet& channels) const;
+    [[noreturn]] void reject(const std::string& text, const std::string& expected) const;
+
     int type_;
     DD::Image::StoreType store_;
+    intptr_t tabKind_ = 0;  //!< TAB_KNOB: tab, group or end of group
+    bool hasText_ = false;  //!< TEXT_KNOB: false for a divider
+    std::string declaredText_;
     std::vector<std::string> entries_;
     std::string script_;
     std::string text_;
+    mutable std::string textBuffer_;  //!< what get_text() returned last
+    double currentFrame_ = 0.0;
     double default_ = 0.0;
     double value_ = 0.0;
     std::map<double, double> keys_;  //!< frame -> value; linear between keys, held outside

@@ -69,14 +69,20 @@ public:
     void progressMessage(DD::Image::Op* op, const std::string& message) override;
     void progressFraction(DD::Image::Op* op, double fraction, int flags) override;
     void progressDismiss(DD::Image::Op* op) override;
-    bool aborted(const DD::Image::Op* op) const override { return aborted_; }
-    bool cancelled(const DD::Image::Op* op) const override { return false; }
-    void invalidated(DD::Image::Op* op) override { ++invalidations_; }
+    bool aborted(const DD::Image::Op* /*op*/) const override { return aborted_; }
+    bool cancelled(const DD::Image::Op* /*op*/) const override { return false; }
+    //! Counts the ops' own invalidate() calls (not the host's re-validation).
+    void invalidated(DD::Image::Op* op) override;
+
+    //! The host's own state of the node (defined in the host's sources).
+    struct Impl;
 
 private:
     friend class Script;
     HostNode(Script& script, std::string className, std::string name);
-    struct Impl;
+    //! After an edit of knob: store it into every op, then knob_changed.
+    void afterEdit(HostKnob& knob);
+
     std::unique_ptr<Impl> impl_;
     std::string className_;
     std::string name_;
@@ -121,7 +127,22 @@ public:
     const std::vector<std::unique_ptr<HostNode>>& nodes() const { return nodes_; }
 
 private:
+    friend class HostNode;
+    struct Prepared;
+
+    //! Prepares node's op tree at frame and validates it until the inputs'
+    //! contexts agree with what the validated ops' inputContext gives.
+    DD::Image::Op* evaluate(HostNode& node, double frame, std::vector<Prepared>& prepared);
+    //! One op of node at context: knobs stored, inputs built at their contexts.
+    DD::Image::Op* prepare(HostNode& node, const DD::Image::OutputContext& context,
+                           unsigned generation, std::vector<Prepared>& prepared);
+    //! The ops' inputs agree with the contexts their inputContext gives now.
+    static bool inputsSettled(const std::vector<Prepared>& prepared);
+    //! Builds the first op's inputs so that knob_changed can look at them.
+    void preparePanel(HostNode& node);
+
     std::vector<std::unique_ptr<HostNode>> nodes_;
+    unsigned generation_ = 0;
 };
 
 }  // namespace tweenora::host

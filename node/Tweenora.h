@@ -28,12 +28,13 @@ enum class DeviceCaller { Open, RenderStripe };
 //! What the GPU probe learnt, for the panel's texts (model/device.cpp).
 struct GpuProbe {
     bool cudaAvailable = false;
-    bool cudaBuild = false;  //!< libtorch was built with CUDA
-    bool supported = false;  //!< the verdict on the device
-    std::string memoryText;
-    std::string kernelText;  //!< empty when the capability is unknown
+    bool cudaBuild = false;    //!< libtorch was built with CUDA
+    bool supported = false;    //!< the verdict on the device
+    bool kernelKnown = false;  //!< kernelText compares known capabilities
+    std::string memoryText;    //!< empty when CUDA is unavailable
+    std::string kernelText;    //!< empty unless kernelKnown
     std::string nativeText;
-    std::string buildText;
+    std::string buildText;     //!< the CUDA/cuDNN versions, or the no-CUDA text
     std::string compatibilityText;
 };
 
@@ -64,8 +65,16 @@ public:
     // --- node/knobs.cpp: the panel
     void knobs(DD::Image::Knob_Callback f) override;
 
+private:
+    //! The GPU texts of the last knobs() call; the panel's text knobs point into it.
+    GpuProbe panelTexts_;
+
+public:
+
     // --- node/knob_changed.cpp: reactions to knob changes
+    //! Always returns 1.
     int knob_changed(DD::Image::Knob* k) override;
+    //! Refreshes the image_patches text from input 0's box, max_size and overlap.
     void updateImagePatches();
 
     // --- timing/input_range.cpp: input and output ranges
@@ -83,9 +92,14 @@ public:
     void append(DD::Image::Hash& hash) override;
 
     // --- model/device.cpp: device selection and GPU information
+    //! The device a model load or render uses, and whether it is a GPU: the
+    //! clamped cuda_deviceid, or LUMAQUARRY_NUKE_GPU_INDEX under the override.
     std::pair<c10::Device, bool> selectDevice(DeviceCaller caller) const;
-    //! Probes the device cuda_deviceid names; fromKnobs selects the full probe
-    //! that knobs() runs, otherwise the re-probe of a cuda_deviceid change.
+    //! Probes the device cuda_deviceid names (clamped) and fills gpu_name,
+    //! gpu_sm, native_sm and gpu_supports_bf16; turns use_gpu off for an
+    //! unusable device. fromKnobs selects the full probe knobs() runs; otherwise
+    //! it is the re-probe of a cuda_deviceid change, which also updates the
+    //! gpuName, gpuMemory and kernelInfo texts on the panel.
     GpuProbe probeGpu(bool fromKnobs);
 
     // --- pipeline/render_stripe.cpp and pipeline/interpolation_road.cpp: rendering

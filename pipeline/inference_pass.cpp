@@ -1,1 +1,152 @@
-// PLACEHOLDER: to be written by the folder's owner
+// SPDX-License-Identifier: Apache-2.0
+// One run of the network on a pair of image tensors, with the NaN guard.
+#include "pipeline/inference_pass.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <stdexcept>
+#include <vector>
+
+#include <ATen/autocast_mode.h>
+#include <torch/nn/functional/padding.h>
+#include <torch/script.h>
+
+#include "pipeline/pu21.h"
+
+namespace tweenora::pipeline {
+
+namespace {
+
+// The network sees sizes that are multiples of this.
+constexpr int64_t kSizeMultiple = 32;
+constexpr int kMaxStepsArgument = 5;
+
+at::Tensor prepareInput(const InferenceContext& ctx, const at::Tensor& img) {
+    // The network wants rows top-down; the host stores them bottom-up.
+    at::Tensor prepared =
+        img.flip({2}).to(at::TensorOptions().device(ctx.device), /*non_blocking=*/false,
+                         /*copy=*/false);
+    if (ctx.node->colorspace_convert) {
+        // The flipped tensor is ours alone, so it can be encoded in place.
+        pu21EncodeInPlace(prepared);
+    }
+    return padToMultiple(prepared, kSizeMultiple);
+}
+
+std::vector<c10::IValue> forwardArguments(const InferenceContext& ctx, at::Tensor img0,
+                                          at::Tensor img1) {
+    const Tweenora& node = *ctx.node;
+    const int64_t steps = std::clamp(node.steps - 1, 0, kMaxStepsArgument);
+    const int64_t flowMagnitude = node.flow_magnitude + 1;
+    std::vector<c10::IValue> arguments;
+    arguments.reserve(7);
+    arguments.emplace_back(std::move(img0));
+    arguments.emplace_back(std::move(img1));
+    arguments.emplace_back(double(ctx.frameInfo.timestep));
+    arguments.emplace_back(steps);
+    arguments.emplace_back(flowMagnitude);
+    arguments.emplace_back(double(node.threshold));
+    arguments.emplace_back(double(ctx.downscaleFactor));
+    return arguments;
+}
+
+}  // namespace
+
+int64_t clockTicks() {
+    using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+    return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+at::Tensor padToMultiple(const at::Tensor& x, int64_t m) {
+    const int64_t height = x.size(2);
+    const int64_t width = x.size(3);
+    const int64_t right = (width + m - 1) / m * m - width;
+    const int64_t bottom = (height + m - 1) / m * m - height;
+    if (right == 0 && bottom == 0) {
+        return x;
+    }
+    namespace F = torch::nn::functional;
+    return F::pad(x, F::PadFuncOptions({0, right, 0, bottom}).mode(torch::kReplicate).value(0));
+}
+
+int64_t checkNanValues(const Tweenora& node, const at::Tensor& result) {
+    const int threshold = node.nan_error_threshold;
+    if (threshold >= 100) {
+        return 0;
+    }
+    const int64_t n = result.numel();
+    if (n <= 0) {
+        return 0;
+    }
+    const int64_t k = at::isnan(result).sum().item<int64_t>();
+    const double percent = double(k) * 100.0 / double(n);
+    if (node.debug) {
+        std::cout << "    NaN check: " << k << "/" << n << " (" << percent << "%)" << std::endl;
+    }
+    if (percent > double(threshold)) {
+        throw std::runtime_error("Too many nan values returned, frame corrupt");
+    }
+    return k;
+}
+
+at::Tensor runInferencePass(InferenceContext& ctx, at::Tensor img0, at::Tensor img1) {
+    Tweenora& node = *ctx.node;
+    const int64_t height = img0.size(2);
+    const int64_t width = img0.size(3);
+    if (ctx.totalPasses > 1) {
+        node.progressMessage("Interpolating (pass %d/%d)", ctx.passesDone + 1, ctx.totalPasses);
+    }
+
+    img0 = prepareInput(ctx, img0);
+    img1 = prepareInput(ctx, img1);
+
+    if (ctx.gpuInUse) {
+        at::autocast::set_enabled(node.mixed_precision);
+        if (node.mixed_precision) {
+            const at::ScalarType reduced = node.use_bfloat16 && node.gpu_supports_bf16
+                                               ? at::kBFloat16
+                                               : at::kHalf;
+            img0 = at::autocast::cached_cast(reduced, img0, c10::DeviceType::CUDA);
+            img1 = at::autocast::cached_cast(reduced, img1, c10::DeviceType::CUDA);
+        }
+    }
+
+    std::vector<c10::IValue> arguments = forwardArguments(ctx, std::move(img0), std::move(img1));
+    const int64_t start = clockTicks();
+    at::Tensor result;
+    {
+        c10::InferenceMode guard(true);
+        result = node.model.forward(std::move(arguments), torch::jit::Kwargs()).toTensor();
+    }
+    const int64_t elapsed = clockTicks() - start;
+    if (node.debug) {
+        std::cout << "    Inference time (forward): " << elapsed / 10000 << "ms" << std::endl;
+    }
+    if (ctx.gpuInUse) {
+        at::autocast::set_enabled(false);
+    }
+
+    // Counted over the padded result, before any conversion.
+    checkNanValues(node, result);
+
+    if (node.mixed_precision) {
+        result = result.to(at::kFloat);
+    }
+    result = result.slice(2, 0, height).slice(3, 0, width);
+    if (node.colorspace_convert) {
+        result = pu21Decode(result);
+    }
+    // flip writes a new contiguous tensor, so no further copy is needed.
+    result = result.to(at::kFloat).to(at::TensorOptions().device(c10::Device(c10::kCPU)))
+                 .flip({2})
+                 .contiguous();
+
+    ++ctx.passesDone;
+    node.progressFraction(double(ctx.passesDone) / double(ctx.totalPasses),
+                          DD::Image::Op::StatusNone);
+    return result;
+}
+
+}  // namespace tweenora::pipeline

@@ -23,14 +23,14 @@ public:
     virtual DD::Image::Knob* findKnob(const DD::Image::Op* op, const char* name) = 0;
     //! op put itself into its error state with message.
     virtual void reportError(DD::Image::Op* op, const std::string& message) = 0;
-    virtual void reportWarning(DD::Image::Op* op, const std::string& message) {}
-    virtual void progressMessage(DD::Image::Op* op, const std::string& message) {}
-    virtual void progressFraction(DD::Image::Op* op, double fraction, int flags) {}
-    virtual void progressDismiss(DD::Image::Op* op) {}
+    virtual void reportWarning(DD::Image::Op* /*op*/, const std::string& /*message*/) {}
+    virtual void progressMessage(DD::Image::Op* /*op*/, const std::string& /*message*/) {}
+    virtual void progressFraction(DD::Image::Op* /*op*/, double /*fraction*/, int /*flags*/) {}
+    virtual void progressDismiss(DD::Image::Op* /*op*/) {}
     //! True when the render op belongs to should stop.
-    virtual bool aborted(const DD::Image::Op* op) const { return false; }
-    virtual bool cancelled(const DD::Image::Op* op) const { return false; }
-    virtual void abort(const DD::Image::Op* op) const {}
+    virtual bool aborted(const DD::Image::Op* /*op*/) const { return false; }
+    virtual bool cancelled(const DD::Image::Op* /*op*/) const { return false; }
+    virtual void abort(const DD::Image::Op* /*op*/) const {}
     //! op called invalidate().
-    virtual void invalidated(DD::Image::Op* op) {}
+    virtual void invalidated(DD::Image::Op* /*op*/) {}
 };

@@ -2,8 +2,9 @@
 // ChannelSet: an ordered set of channels with set operations and iteration.
 #pragma once
 
-#include <bitset>
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <ostream>
 
 #include "DDImage/Channel.h"
@@ -90,6 +91,8 @@ public:
         return r;
     }
     ChannelSet operator&(const ChannelSet& other) const { return intersection(other); }
+    ChannelSet operator&(ChannelSetInit v) const { return intersection(v); }
+    ChannelSet operator&(Channel z) const { return intersection(z); }
 
     bool contains(const ChannelSet& other) const;
     bool contains(ChannelSetInit v) const { return contains(ChannelSet(v)); }
@@ -109,7 +112,11 @@ public:
     ChannelSetIterator end() const { return ChannelSetIterator(*this, true); }
 
 private:
-    std::bitset<Chan_Last + 1> bits_;
+    static constexpr int kWords = (Chan_Last + 1 + 63) / 64;
+    //! Every existing channel as explicit bits (all_ cleared), before removing some.
+    void expandAll();
+
+    std::array<uint64_t, kWords> bits_{};  //!< bit z for channel z (bit 0 unused)
     bool all_ = false;
 };
 

@@ -76,7 +76,7 @@ public:
     void set_out_channels(ChannelMask v) { outChannels_ = v; }
     void set_out_channels(Channel v) { outChannels_ = v; }
     ChannelMask out_channels() const { return outChannels_; }
-    virtual void in_channels(int input, ChannelSet& mask) const {}
+    virtual void in_channels(int /*input*/, ChannelSet& /*mask*/) const {}
 
     Iop* iop() { return this; }
     const Iop* iop() const { return this; }
@@ -91,6 +91,7 @@ private:
     Box requestedBox_;
     ChannelSet requestedChannels_;
     int requestedCount_ = 0;
+    unsigned requestValidation_ = 0;  //!< the validation the recorded requests belong to
     ChannelSet outChannels_;
 };
 

@@ -36,13 +36,15 @@ public:
 
 protected:
     // What a concrete knob implements; the public calls above forward here.
-    virtual bool storeValue(double v, int channel) { return false; }
-    virtual bool storeValueAt(double v, double time, int channel) { return false; }
-    virtual bool eraseKeyAt(double time, int channel) { return false; }
-    virtual double valueAt(double time, int channel) const { return 0.0; }
-    virtual double currentValue(int channel) const { return 0.0; }
-    virtual void keyTimes(std::set<double>& times, int channel) const {}
-    virtual void clearAnimation(int channel) {}
+    virtual bool storeValue(double /*v*/, int /*channel*/) { return false; }
+    virtual bool storeValueAt(double /*v*/, double /*time*/, int /*channel*/) { return false; }
+    virtual bool eraseKeyAt(double /*time*/, int /*channel*/) { return false; }
+    virtual double valueAt(double /*time*/, int /*channel*/) const { return 0.0; }
+    virtual double currentValue(int /*channel*/) const { return 0.0; }
+    virtual void keyTimes(std::set<double>& /*times*/, int /*channel*/) const {}
+    virtual void clearAnimation(int /*channel*/) {}
+    //! The time set_key() and remove_key() act at (the host's current frame).
+    virtual double currentTime() const { return 0.0; }
 };
 
 class Knob : public ValueStuffI {
@@ -108,7 +110,7 @@ public:
 
     //! Text form of the value ("0.5", "rgba", the text of a text knob).
     virtual const char* get_text(const OutputContext* oc = nullptr) const;
-    virtual void set_text(const char* text) {}
+    virtual void set_text(const char* /*text*/) {}
     //! True when the value differs from the one the knob was made with.
     virtual bool not_default() const { return false; }
     //! True when the knob has key frames.
@@ -116,7 +118,7 @@ public:
     //! Writes the key-frame times, rounded to whole frames, into keys; returns the key count.
     virtual int getKeyList(std::set<int>& keys) const;
     virtual void animationTimes(std::set<double>& times, int32_t view = -1) const;
-    virtual void append(Hash& hash, const OutputContext* context) {}
+    virtual void append(Hash& /*hash*/, const OutputContext* /*context*/) {}
     virtual Enumeration_KnobI* enumerationKnob() { return nullptr; }
     void changed() {}
     void updateWidgets() {}

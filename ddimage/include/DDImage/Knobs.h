@@ -125,8 +125,7 @@ inline Knob* ChannelSet_knob(Knob_Callback f, ChannelSet* p, NAME n, LABEL l = n
     return Input_ChannelSet_knob(f, p, 0, n, l);
 }
 inline Knob* Tab_knob(Knob_Callback f, LABEL label) {
-    return f(TAB_KNOB, Custom, nullptr, nullptr, label,
-             reinterpret_cast<const void*>(kTabKnobTab));
+    return f(TAB_KNOB, Custom, nullptr, nullptr, label, reinterpret_cast<const void*>(kTabKnobTab));
 }
 inline Knob* BeginClosedGroup(Knob_Callback f, NAME n, LABEL l = nullptr) {
     return f(TAB_KNOB, Custom, nullptr, n, l, reinterpret_cast<const void*>(kTabKnobClosedGroup));
@@ -152,8 +151,7 @@ inline Knob* Divider(Knob_Callback f, LABEL label = nullptr) {
     return f(TEXT_KNOB, Custom, nullptr, nullptr, label, nullptr);
 }
 //! A button that runs pythonCommand in the host's interpreter.
-inline Knob* PyScript_knob(Knob_Callback f, const char* pythonCommand, NAME n,
-                           LABEL l = nullptr) {
+inline Knob* PyScript_knob(Knob_Callback f, const char* pythonCommand, NAME n, LABEL l = nullptr) {
     return f(PYSCRIPT_KNOB, Custom, nullptr, n, l, pythonCommand);
 }
 

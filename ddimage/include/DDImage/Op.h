@@ -66,7 +66,7 @@ public:
     //! Ops are allocated and freed through the host's allocator.
     static void* operator new(size_t size);
     static void operator delete(void* p);
-    static void* operator new(size_t size, void* place) { return place; }
+    static void* operator new(size_t /*size*/, void* place) { return place; }
     static void operator delete(void*, void*) {}
 
     virtual ~Op();
@@ -92,7 +92,7 @@ public:
     virtual void inputs(int n);
     virtual int minimum_inputs() const { return 1; }
     virtual int maximum_inputs() const { return 1; }
-    virtual int split_input(int n) const { return 1; }
+    virtual int split_input(int /*n*/) const { return 1; }
     virtual const OutputContext& inputContext(int n, int offset, OutputContext& oc) const;
     const OutputContext& outputContext() const { return outputContext_; }
     virtual void setOutputContext(const OutputContext& c);
@@ -138,12 +138,16 @@ protected:
     virtual void _invalidate() {}
 
 private:
+    friend class Iop;
+
     Node* node_;
     std::vector<Op*> inputs_;
     OutputContext outputContext_;
     bool valid_ = false;
     bool realValid_ = false;
     bool opened_ = false;
+    bool reopen_ = false;
+    unsigned validations_ = 0;  //!< real _validate runs, so Iop can tell stale requests
     bool hasError_ = false;
     std::string errorMessage_;
 };

@@ -15,7 +15,11 @@ class LocalPlaneCache;
 
 class PlanarI {
 public:
-    enum PackedPreference { ePackedPreferenceNone, ePackedPreferencePacked, ePackedPreferenceUnpacked };
+    enum PackedPreference {
+        ePackedPreferenceNone,
+        ePackedPreferencePacked,
+        ePackedPreferenceUnpacked
+    };
     typedef ChannelSet PlaneID;
     typedef std::set<PlaneID> PlaneSet;
 

@@ -1,0 +1,392 @@
+// SPDX-License-Identifier: Apache-2.0
+// Image files through OpenImageIO: channel naming, colour rules, windows, safe writes.
+#include "cli/image_io.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include <OpenImageIO/imageio.h>
+
+#include "cli/output_guard.h"
+#include "host/Error.h"
+
+namespace tweenora::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using DD::Image::Channel;
+
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+SampleType sampleTypeOf(const OIIO::ImageSpec& spec) {
+    // A file with any float channel is float data (EXR may mix half and float).
+    OIIO::TypeDesc widest = spec.format;
+    for (const OIIO::TypeDesc& t : spec.channelformats)
+        if (t.is_floating_point() && t.size() > widest.size())
+            widest = t;
+    if (widest == OIIO::TypeDesc::FLOAT || widest == OIIO::TypeDesc::DOUBLE)
+        return SampleType::Float;
+    if (widest == OIIO::TypeDesc::HALF)
+        return SampleType::Half;
+    if (widest == OIIO::TypeDesc::UINT8)
+        return SampleType::UInt8;
+    if (widest == OIIO::TypeDesc::UINT16)
+        return SampleType::UInt16;
+    return SampleType::OtherInteger;
+}
+
+bool isInteger(SampleType type) { return type != SampleType::Half && type != SampleType::Float; }
+
+bool isColour(Channel c) {
+    return c == DD::Image::Chan_Red || c == DD::Image::Chan_Green || c == DD::Image::Chan_Blue;
+}
+
+// Rows are stored from the top in files and from the bottom in the host;
+// this is the host row of file row fileY inside a display window of height.
+ImageHeader headerFromSpec(const std::string& path, const std::string& formatName,
+                           const OIIO::ImageSpec& spec) {
+    ImageHeader header;
+    header.path = path;
+    header.formatName = formatName;
+    const int top = spec.full_y + spec.full_height;
+    header.box = DD::Image::Box(spec.x - spec.full_x, top - (spec.y + spec.height),
+                                spec.x - spec.full_x + spec.width, top - spec.y);
+    header.format = DD::Image::Format(spec.full_width, spec.full_height,
+                                      spec.get_float_attribute("PixelAspectRatio", 1.0f));
+    header.sampleType = sampleTypeOf(spec);
+    header.unassociatedAlpha = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;
+    for (const std::string& name : spec.channelnames) {
+        FileChannel channel{name, channelsForFileName(name)};
+        for (Channel c : channel.channels) {
+            if (header.channels.contains(c)) {
+                throw Error(quoted(path) + ": channel " + name + " fills " +
+                            DD::Image::getName(c) + ", which another channel already fills");
+            }
+            header.channels += c;
+        }
+        header.layout.push_back(std::move(channel));
+    }
+    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0)
+        throw Error(quoted(path) + ": holds no pixels");
+    return header;
+}
+
+std::unique_ptr<OIIO::ImageInput> openInput(const std::string& path) {
+    std::error_code ec;
+    if (!fs::exists(path, ec))
+        throw Error(quoted(path) + ": no such file");
+    // Unassociated alpha is multiplied in here, after linearising: OpenImageIO
+    // would multiply the encoded values.
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path, &config);
+    if (!in) {
+        std::string reason = OIIO::geterror();
+        throw Error(quoted(path) + ": cannot read it" + (reason.empty() ? "" : ": " + reason));
+    }
+    return in;
+}
+
+OIIO::TypeDesc outputType(const std::string& formatName, const WriteSettings& settings) {
+    const bool input8 = settings.inputType == SampleType::UInt8;
+    const bool inputInteger = isInteger(settings.inputType);
+    if (formatName == "openexr")
+        return settings.floatData ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::HALF;
+    if (formatName == "jpeg")
+        return OIIO::TypeDesc::UINT8;
+    if (formatName == "png" || formatName == "dpx")
+        return input8 ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16;
+    if (formatName == "tiff" && (settings.floatData || !inputInteger))
+        return OIIO::TypeDesc::FLOAT;
+    if (settings.floatData || !inputInteger)
+        return OIIO::TypeDesc::FLOAT;
+    return input8 ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16;
+}
+
+// Formats with room for any channel; the others keep rgba (jpeg only rgb).
+bool holdsAnyChannel(const std::string& formatName) {
+    return formatName == "openexr" || formatName == "tiff";
+}
+
+bool formatHolds(const std::string& formatName, Channel c) {
+    if (holdsAnyChannel(formatName))
+        return true;
+    if (formatName == "jpeg")
+        return isColour(c);
+    return isColour(c) || c == DD::Image::Chan_Alpha;
+}
+
+struct OutputChannel {
+    std::string name;
+    Channel channel;
+};
+
+std::vector<OutputChannel> outputChannels(const host::ClipFrame& frame,
+                                          const WriteSettings& settings,
+                                          const std::string& formatName) {
+    std::vector<OutputChannel> order;
+    DD::Image::ChannelSet placed;
+    for (const FileChannel& fileChannel : settings.layout) {
+        const Channel c = fileChannel.channels.front();
+        if (frame.planes.count(c) && formatHolds(formatName, c)) {
+            order.push_back({fileChannel.name, c});
+            for (Channel filled : fileChannel.channels)
+                placed += filled;
+        }
+    }
+    for (const auto& [c, plane] : frame.planes)
+        if (!placed.contains(c) && formatHolds(formatName, c))
+            order.push_back({fileNameForChannel(c), c});
+    return order;
+}
+
+}  // namespace
+
+Colorspace parseColorspace(const std::string& text) {
+    if (text == "auto")
+        return Colorspace::Auto;
+    if (text == "linear")
+        return Colorspace::Linear;
+    if (text == "srgb")
+        return Colorspace::Srgb;
+    throw Error("--colorspace must be linear, srgb or auto, not '" + text + "'");
+}
+
+std::vector<Channel> channelsForFileName(const std::string& name) {
+    struct Alias {
+        const char* name;
+        Channel channel;
+    };
+    static const Alias kAliases[] = {
+        {"R", DD::Image::Chan_Red},     {"r", DD::Image::Chan_Red},
+        {"red", DD::Image::Chan_Red},   {"G", DD::Image::Chan_Green},
+        {"g", DD::Image::Chan_Green},   {"green", DD::Image::Chan_Green},
+        {"B", DD::Image::Chan_Blue},    {"b", DD::Image::Chan_Blue},
+        {"blue", DD::Image::Chan_Blue}, {"A", DD::Image::Chan_Alpha},
+        {"a", DD::Image::Chan_Alpha},   {"alpha", DD::Image::Chan_Alpha},
+        {"Z", DD::Image::Chan_Z},
+    };
+    for (const Alias& alias : kAliases)
+        if (name == alias.name)
+            return {alias.channel};
+    if (name == "Y")
+        return {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue};
+
+    // Host layer names hold no dots, so "a.b.c" becomes layer "a_b", channel "c".
+    std::string hostName;
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) {
+        hostName = "other." + name;
+    } else {
+        std::string layer = name.substr(0, dot);
+        std::replace(layer.begin(), layer.end(), '.', '_');
+        hostName = layer + "." + name.substr(dot + 1);
+    }
+    const Channel c = DD::Image::getChannel(hostName.c_str());
+    if (c == DD::Image::Chan_Black)
+        throw Error("channel name '" + name + "' cannot be used");
+    return {c};
+}
+
+std::string fileNameForChannel(Channel channel) {
+    switch (channel) {
+        case DD::Image::Chan_Red:
+            return "R";
+        case DD::Image::Chan_Green:
+            return "G";
+        case DD::Image::Chan_Blue:
+            return "B";
+        case DD::Image::Chan_Alpha:
+            return "A";
+        default:
+            return DD::Image::getName(channel);
+    }
+}
+
+float srgbToLinear(float v) {
+    return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f);
+}
+
+float linearToSrgb(float v) {
+    return v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f;
+}
+
+ImageHeader readHeader(const std::string& path) {
+    std::unique_ptr<OIIO::ImageInput> in = openInput(path);
+    return headerFromSpec(path, in->format_name(), in->spec());
+}
+
+host::ClipFrame readImage(const std::string& path, Colorspace colorspace) {
+    std::unique_ptr<OIIO::ImageInput> in = openInput(path);
+    const OIIO::ImageSpec spec = in->spec();
+    const ImageHeader header = headerFromSpec(path, in->format_name(), spec);
+    const int width = spec.width, height = spec.height, nch = spec.nchannels;
+    std::vector<float> pixels(size_t(width) * height * nch);
+    if (!in->read_image(0, 0, 0, nch, OIIO::TypeDesc::FLOAT, pixels.data())) {
+        const std::string reason = in->geterror();
+        throw Error(quoted(path) + ": cannot decode it" + (reason.empty() ? "" : ": " + reason));
+    }
+
+    host::ClipFrame frame;
+    frame.box = header.box;
+    frame.format = header.format;
+    const bool linearise = colorspace == Colorspace::Srgb ||
+                           (colorspace == Colorspace::Auto && isInteger(header.sampleType));
+    const size_t planeSize = size_t(width) * height;
+    for (int c = 0; c < nch; ++c) {
+        const std::vector<Channel>& targets = header.layout[c].channels;
+        std::vector<float> plane(planeSize);
+        for (int row = 0; row < height; ++row) {
+            const float* src = &pixels[(size_t(height - 1 - row) * width) * nch + c];
+            float* dst = &plane[size_t(row) * width];
+            for (int x = 0; x < width; ++x)
+                dst[x] = src[size_t(x) * nch];
+        }
+        if (linearise && isColour(targets.front()))
+            std::transform(plane.begin(), plane.end(), plane.begin(), srgbToLinear);
+        for (size_t i = 0; i + 1 < targets.size(); ++i)
+            frame.planes[targets[i]] = plane;
+        frame.planes[targets.back()] = std::move(plane);
+    }
+
+    const auto alpha = frame.planes.find(DD::Image::Chan_Alpha);
+    if (header.unassociatedAlpha && alpha != frame.planes.end()) {
+        for (auto& [c, plane] : frame.planes)
+            if (isColour(c))
+                for (size_t i = 0; i < planeSize; ++i)
+                    plane[i] *= alpha->second[i];
+    }
+    return frame;
+}
+
+void checkWritableFormat(const std::string& path) {
+    if (!OIIO::ImageOutput::create(path)) {
+        const std::string reason = OIIO::geterror();
+        throw Error(quoted(path) + ": no image format to write it in" +
+                    (reason.empty() ? "" : ": " + reason));
+    }
+}
+
+std::string temporaryPathFor(const std::string& path) {
+    const fs::path target(path);
+    // Hidden, in the same folder (so the rename cannot cross file systems), and
+    // unique to this process.
+    const std::string name =
+        "." + target.filename().string() + ".partial-" + std::to_string(::getpid());
+    return (target.parent_path() / name).string();
+}
+
+std::vector<std::string> writeImage(const std::string& path, const host::ClipFrame& frame,
+                                    const WriteSettings& settings) {
+    std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
+    if (!out) {
+        const std::string reason = OIIO::geterror();
+        throw Error(quoted(path) + ": cannot write this format" +
+                    (reason.empty() ? "" : ": " + reason));
+    }
+    const std::string formatName = out->format_name();
+    const std::vector<OutputChannel> order = outputChannels(frame, settings, formatName);
+    std::vector<std::string> dropped;
+    for (const auto& [c, plane] : frame.planes)
+        if (!formatHolds(formatName, c))
+            dropped.push_back(DD::Image::getName(c));
+    if (order.empty())
+        throw Error(quoted(path) + ": " + formatName + " files cannot hold any channel of the image");
+
+    const OIIO::TypeDesc type = outputType(formatName, settings);
+    const bool integer = !type.is_floating_point();
+    const bool encode = settings.colorspace == Colorspace::Srgb ||
+                        (settings.colorspace == Colorspace::Auto && integer);
+    // PNG stores colour unassociated from alpha: divide it out in linear light,
+    // before encoding, and tell OpenImageIO not to do it again.
+    const bool unassociate = formatName == "png";
+
+    const int formatWidth = frame.format.width(), formatHeight = frame.format.height();
+    const bool windows = out->supports("displaywindow") && out->supports("origin");
+    const DD::Image::Box region =
+        windows ? frame.box : DD::Image::Box(0, 0, formatWidth, formatHeight);
+    const int nch = int(order.size());
+    OIIO::ImageSpec spec(region.w(), region.h(), nch, type);
+    for (int i = 0; i < nch; ++i) {
+        spec.channelnames[i] = order[i].name;
+        if (order[i].channel == DD::Image::Chan_Alpha)
+            spec.alpha_channel = i;
+        if (order[i].channel == DD::Image::Chan_Z)
+            spec.z_channel = i;
+    }
+    if (windows) {
+        spec.x = region.x();
+        spec.y = formatHeight - region.t();
+        spec.full_x = 0;
+        spec.full_y = 0;
+        spec.full_width = formatWidth;
+        spec.full_height = formatHeight;
+    }
+    if (frame.format.pixel_aspect() != 1.0)
+        spec.attribute("PixelAspectRatio", float(frame.format.pixel_aspect()));
+    if (formatName == "openexr")
+        spec.attribute("compression", "zip");
+    if (unassociate)
+        spec.attribute("oiio:UnassociatedAlpha", 1);
+
+    // Interleave rows from the top; outside the frame's box the image is black.
+    const int width = region.w(), height = region.h();
+    std::vector<float> pixels(size_t(width) * height * nch, 0.0f);
+    const DD::Image::Box& box = frame.box;
+    for (int i = 0; i < nch; ++i) {
+        const std::vector<float>& plane = frame.planes.at(order[i].channel);
+        for (int row = 0; row < height; ++row) {
+            const int y = region.t() - 1 - row;
+            if (y < box.y() || y >= box.t())
+                continue;
+            for (int col = 0; col < width; ++col) {
+                const int x = region.x() + col;
+                if (x < box.x() || x >= box.r())
+                    continue;
+                pixels[(size_t(row) * width + col) * nch + i] =
+                    plane[size_t(y - box.y()) * box.w() + (x - box.x())];
+            }
+        }
+    }
+    const int alphaIndex = spec.alpha_channel;
+    for (size_t p = 0; p < size_t(width) * height; ++p) {
+        float* pixel = &pixels[p * nch];
+        const float alpha = alphaIndex >= 0 ? pixel[alphaIndex] : 1.0f;
+        for (int i = 0; i < nch; ++i) {
+            if (!isColour(order[i].channel))
+                continue;
+            if (unassociate && alphaIndex >= 0 && alpha > 0.0f)
+                pixel[i] /= alpha;
+            if (encode)
+                pixel[i] = linearToSrgb(pixel[i]);
+        }
+    }
+
+    const std::string temporary = temporaryPathFor(path);
+    const OutputGuard guard(temporary);
+    if (!out->open(temporary, spec) || !out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) ||
+        !out->close()) {
+        const std::string reason = out->geterror();
+        out.reset();
+        throw Error(quoted(path) + ": cannot write it" + (reason.empty() ? "" : ": " + reason));
+    }
+    out.reset();
+    std::error_code ec;
+    fs::rename(temporary, path, ec);
+    if (ec)
+        throw Error(quoted(path) + ": cannot move the finished file into place: " + ec.message());
+    guard.release();
+    return dropped;
+}
+
+}  // namespace tweenora::cli

@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: Apache-2.0
+// SequenceFrames: header checks up front, decoding on demand.
+#include "cli/sequence_frames.h"
+
+#include <algorithm>
+#include <chrono>
+#include <sstream>
+
+#include "host/Error.h"
+
+namespace tweenora::cli {
+
+namespace {
+
+std::string describe(const DD::Image::ChannelSet& channels) {
+    std::ostringstream text;
+    text << channels;
+    return text.str();
+}
+
+}  // namespace
+
+SequenceFrames::SequenceFrames(const SequencePattern& pattern, FrameSpan span,
+                               Colorspace colorspace)
+    : pattern_(pattern), span_(span), colorspace_(colorspace) {
+    if (span.last < span.first)
+        throw Error("input range " + std::to_string(span.first) + "-" +
+                    std::to_string(span.last) + " ends before it starts");
+    for (int frame = span.first; frame <= span.last; ++frame) {
+        headers_.push_back(readHeader(pattern_.path(frame)));
+        const ImageHeader& first = headers_.front();
+        const ImageHeader& header = headers_.back();
+        if (header.channels != first.channels)
+            throw Error("'" + header.path + "': its channels (" + describe(header.channels) +
+                        ") differ from those of '" + first.path + "' (" +
+                        describe(first.channels) + ")");
+        if (header.format.width() != first.format.width() ||
+            header.format.height() != first.format.height())
+            throw Error("'" + header.path + "': its size " + std::to_string(header.format.width()) +
+                        "x" + std::to_string(header.format.height()) + " differs from " +
+                        std::to_string(first.format.width()) + "x" +
+                        std::to_string(first.format.height()) + " of '" + first.path + "'");
+    }
+}
+
+std::shared_ptr<const host::ClipFrame> SequenceFrames::load(int frame) {
+    const int clamped = std::min(std::max(frame, span_.first), span_.last);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        auto decoded =
+            std::make_shared<const host::ClipFrame>(readImage(pattern_.path(clamped), colorspace_));
+        decodeNanoseconds_ += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count();
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++decodeCounts_[clamped];
+        return decoded;
+    } catch (const Error& e) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failure_.empty())
+            failure_ = e.what();
+        throw;
+    }
+}
+
+std::vector<std::string> SequenceFrames::paths() const {
+    std::vector<std::string> paths;
+    for (const ImageHeader& header : headers_)
+        paths.push_back(header.path);
+    return paths;
+}
+
+std::string SequenceFrames::failure() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return failure_;
+}
+
+int SequenceFrames::framesDecoded() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return int(decodeCounts_.size());
+}
+
+int SequenceFrames::decodes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int total = 0;
+    for (const auto& [frame, count] : decodeCounts_)
+        total += count;
+    return total;
+}
+
+double SequenceFrames::decodeSeconds() const { return decodeNanoseconds_.load() * 1e-9; }
+
+}  // namespace tweenora::cli

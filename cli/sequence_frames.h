@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: Apache-2.0
+// SequenceFrames: a file sequence as the source clip's frame provider.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cli/image_io.h"
+#include "cli/sequence.h"
+#include "host/Clip.h"
+
+namespace tweenora::cli {
+
+//! The frames first to last of a sequence. Construction checks every file's
+//! header, so that a missing, unreadable or mismatched frame is reported before
+//! any work starts; decoding happens on demand (host::Clip caches it).
+class SequenceFrames : public host::FrameProvider {
+public:
+    //! Throws tweenora::Error naming the file: a frame of the span missing or
+    //! unreadable, or with other channels or another image size than the first.
+    SequenceFrames(const SequencePattern& pattern, FrameSpan span, Colorspace colorspace);
+
+    int firstFrame() const override { return span_.first; }
+    int lastFrame() const override { return span_.last; }
+    //! Decodes the frame (the nearest one of the span outside it). A file that
+    //! fails to decode throws tweenora::Error; the first such message is kept.
+    std::shared_ptr<const host::ClipFrame> load(int frame) override;
+
+    //! The first frame's header: channels, layout and sample type of the clip.
+    const ImageHeader& header() const { return headers_.front(); }
+    //! Every input file of the span.
+    std::vector<std::string> paths() const;
+    //! The first decoding failure, "" when none.
+    std::string failure() const;
+    //! Seconds spent decoding so far.
+    double decodeSeconds() const;
+    //! Files decoded so far, and how many decodes that took in all.
+    int framesDecoded() const;
+    int decodes() const;
+
+private:
+    SequencePattern pattern_;
+    FrameSpan span_;
+    Colorspace colorspace_;
+    std::vector<ImageHeader> headers_;
+    mutable std::mutex mutex_;
+    std::string failure_;
+    std::map<int, int> decodeCounts_;
+    std::atomic<long long> decodeNanoseconds_{0};
+};
+
+}  // namespace tweenora::cli

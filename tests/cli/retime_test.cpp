@@ -1,0 +1,415 @@
+// SPDX-License-Identifier: Apache-2.0
+// End-to-end tests: the built tweenora retimes the generated sample clip.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
+
+#include "cli/image_io.h"
+
+namespace tweenora::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The sample clip: six frames, small enough to keep every run fast.
+constexpr char kClipSize[] = "64x48";
+constexpr int kClipFrames = 6;
+// How much closer (in dB of PSNR) an in-between frame must come to the exact
+// frame than the average of its two source frames does.
+constexpr double kMarginDb = 3.0;
+
+struct Run {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quoted(const std::string& arg) {
+    std::string text = "'";
+    for (char c : arg)
+        text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
+}
+
+std::string slurp(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// All channels of an image file as floats, rows from the top.
+struct Image {
+    OIIO::ImageSpec spec;
+    std::vector<float> pixels;
+
+    int channel(const std::string& name) const { return spec.channelindex(name); }
+    float at(size_t pixel, int channel) const { return pixels[pixel * spec.nchannels + channel]; }
+    size_t pixelCount() const { return size_t(spec.width) * spec.height; }
+};
+
+Image load(const fs::path& file) {
+    Image image;
+    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(file.string());
+    EXPECT_TRUE(in) << file << ": " << OIIO::geterror();
+    if (!in)
+        return image;
+    image.spec = in->spec();
+    image.pixels.resize(image.pixelCount() * image.spec.nchannels);
+    EXPECT_TRUE(in->read_image(0, 0, 0, image.spec.nchannels, OIIO::TypeDesc::FLOAT,
+                               image.pixels.data()));
+    return image;
+}
+
+// Mean squared error over the named channels, values clamped to the displayable
+// range so that the highlights do not swamp the rest.
+double meanSquaredError(const Image& a, const Image& b, const std::vector<std::string>& names,
+                        const Image* c = nullptr) {
+    double sum = 0.0;
+    size_t count = 0;
+    for (const std::string& name : names) {
+        const int ia = a.channel(name), ib = b.channel(name);
+        const int ic = c ? c->channel(name) : -1;
+        EXPECT_GE(ia, 0) << name;
+        EXPECT_GE(ib, 0) << name;
+        if (ia < 0 || ib < 0)
+            return 0.0;
+        for (size_t p = 0; p < a.pixelCount(); ++p) {
+            // With c given, a is compared as the average of a and c.
+            const float va = c ? 0.5f * (a.at(p, ia) + c->at(p, ic)) : a.at(p, ia);
+            const double d = std::clamp(va, 0.0f, 1.0f) - std::clamp(b.at(p, ib), 0.0f, 1.0f);
+            sum += d * d;
+            ++count;
+        }
+    }
+    return sum / double(count);
+}
+
+double psnr(double mse) { return 10.0 * std::log10(1.0 / std::max(mse, 1e-12)); }
+
+const std::vector<std::string> kRgb = {"R", "G", "B"};
+
+class RetimeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::path(::testing::TempDir()) /
+                  (std::string("retime_") +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    void TearDown() override {
+        if (!HasFailure())
+            fs::remove_all(folder_);
+    }
+
+    Run run(const std::string& program, const std::vector<std::string>& args) {
+        std::string command = quoted(program);
+        for (const std::string& arg : args)
+            command += " " + quoted(arg);
+        const fs::path out = folder_ / "stdout.txt", err = folder_ / "stderr.txt";
+        command += " >" + quoted(out.string()) + " 2>" + quoted(err.string()) + " </dev/null";
+        const int raw = std::system(command.c_str());
+        Run result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        result.out = slurp(out);
+        result.err = slurp(err);
+        return result;
+    }
+
+    Run retime(std::vector<std::string> args) { return run(TWEENORA_TOOL, [&] {
+            args.insert(args.begin(), "retime");
+            return args;
+        }());
+    }
+
+    std::string in(const std::string& pattern = "s.####.exr") const {
+        return (folder_ / "in" / pattern).string();
+    }
+    std::string out(const std::string& pattern = "r.####.exr") const {
+        return (folder_ / "out" / pattern).string();
+    }
+    fs::path inFrame(int frame) const { return folder_ / "in" / frameName("s", frame, "exr"); }
+    fs::path outFrame(int frame, const std::string& folder = "out",
+                      const std::string& extension = "exr") const {
+        return folder_ / folder / frameName("r", frame, extension);
+    }
+    static std::string frameName(const std::string& stem, int frame, const std::string& ext) {
+        char digits[16];
+        std::snprintf(digits, sizeof(digits), "%04d", frame);
+        return stem + "." + digits + "." + ext;
+    }
+
+    void makeClip(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args = {"clip", in(), "--frames",
+                                         "1-" + std::to_string(kClipFrames), "--size", kClipSize};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const Run made = run(TWEENORA_SAMPLE_TOOL, args);
+        ASSERT_EQ(made.status, 0) << made.err;
+    }
+
+    Image truth(double time) {
+        const fs::path file = folder_ / ("truth_" + std::to_string(time) + ".exr");
+        const Run made = run(TWEENORA_SAMPLE_TOOL, {"frame", file.string(), "--at",
+                                                    std::to_string(time), "--size", kClipSize,
+                                                    "--float"});
+        EXPECT_EQ(made.status, 0) << made.err;
+        return load(file);
+    }
+
+    std::vector<std::string> entries(const std::string& folder) const {
+        std::vector<std::string> names;
+        if (fs::exists(folder_ / folder))
+            for (const auto& entry : fs::directory_iterator(folder_ / folder))
+                names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Checks that output frame's in-between picture beats averaging its two
+    // source frames against the exact frame at position.
+    void expectBeatsAveraging(const fs::path& output, double position,
+                              const std::vector<std::string>& channels) {
+        SCOPED_TRACE("position " + std::to_string(position));
+        const int frame0 = int(std::floor(position));
+        const Image result = load(output);
+        const Image exact = truth(position);
+        const Image a = load(inFrame(frame0)), b = load(inFrame(frame0 + 1));
+        const double ours = psnr(meanSquaredError(result, exact, channels));
+        const double averaged = psnr(meanSquaredError(a, exact, channels, &b));
+        EXPECT_GT(ours, averaged + kMarginDb) << "ours " << ours << " dB, averaging " << averaged
+                                              << " dB";
+    }
+
+    fs::path folder_;
+};
+
+void expectSamePixels(const fs::path& a, const fs::path& b) {
+    SCOPED_TRACE(a.string() + " vs " + b.string());
+    const Image x = load(a), y = load(b);
+    EXPECT_EQ(x.spec.format, y.spec.format);
+    EXPECT_EQ(x.spec.channelnames, y.spec.channelnames);
+    EXPECT_EQ(x.spec.x, y.spec.x);
+    EXPECT_EQ(x.spec.y, y.spec.y);
+    EXPECT_EQ(x.spec.width, y.spec.width);
+    EXPECT_EQ(x.spec.height, y.spec.height);
+    EXPECT_EQ(x.spec.full_width, y.spec.full_width);
+    EXPECT_EQ(x.spec.full_height, y.spec.full_height);
+    EXPECT_TRUE(x.pixels == y.pixels);
+}
+
+TEST_F(RetimeTest, SpeedOneReproducesTheSourceBitForBit) {
+    makeClip();
+    const Run r = retime({in(), out(), "--speed", "1", "--cpu"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(entries("out").size(), size_t(kClipFrames));
+    for (int frame = 1; frame <= kClipFrames; ++frame)
+        expectSamePixels(outFrame(frame), inFrame(frame));
+}
+
+TEST_F(RetimeTest, HalfSpeedWritesThePublishedFramesAndBeatsAveraging) {
+    makeClip();
+    const Run r = retime({in(), out(), "--speed", "0.5", "--cpu"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Input 1-6 at speed 0.5 publishes 1-10; output frame f shows 0.75 + f / 2.
+    std::vector<std::string> expected;
+    for (int frame = 1; frame <= 10; ++frame)
+        expected.push_back(frameName("r", frame, "exr"));
+    EXPECT_EQ(entries("out"), expected);
+    for (int frame = 1; frame <= 10; ++frame)
+        expectBeatsAveraging(outFrame(frame), 0.75 + 0.5 * frame, kRgb);
+}
+
+TEST_F(RetimeTest, FrameModeFollowsTheKeys) {
+    makeClip();
+    // Source frame 1 at output 1 to source frame 3 at output 5: 1, 1.5, 2, 2.5, 3.
+    const Run r = retime({in(), out(), "--frame-keys", "1:1,5:3", "--cpu"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(entries("out").size(), 5u);
+    expectSamePixels(outFrame(1), inFrame(1));
+    expectSamePixels(outFrame(3), inFrame(2));
+    expectSamePixels(outFrame(5), inFrame(3));
+    expectBeatsAveraging(outFrame(2), 1.5, kRgb);
+    expectBeatsAveraging(outFrame(4), 2.5, kRgb);
+}
+
+TEST_F(RetimeTest, DepthIsInterpolatedOnlyWhenAsked) {
+    makeClip();
+    ASSERT_EQ(retime({in(), out(), "--speed", "0.5", "--cpu", "--frames", "2"}).status, 0);
+    ASSERT_EQ(retime({in(), out("all.####.exr"), "--speed", "0.5", "--cpu", "--frames", "2",
+                      "--channels", "all"})
+                  .status,
+              0);
+    // Output frame 2 shows position 1.75, between source frames 1 and 2.
+    const Image source = load(inFrame(1));
+    const Image rgba = load(outFrame(2));
+    const Image all = load(folder_ / "out" / "all.0002.exr");
+    ASSERT_EQ(rgba.spec.channelnames, source.spec.channelnames);
+    ASSERT_EQ(all.spec.channelnames, source.spec.channelnames);
+    const Image exact = truth(1.75);
+
+    // With rgba only, depth passes through from frame0 untouched.
+    EXPECT_EQ(meanSquaredError(rgba, source, {"depth.Z"}), 0.0);
+    // Alpha is interpolated with the colour.
+    EXPECT_LT(meanSquaredError(rgba, exact, {"A"}), meanSquaredError(source, exact, {"A"}));
+    // Asked for, depth is interpolated too: it moves towards the exact depth.
+    EXPECT_GT(meanSquaredError(all, source, {"depth.Z"}), 0.0);
+}
+
+TEST_F(RetimeTest, PngInPngOut) {
+    makeClip();
+    // An 8-bit PNG copy of the clip, written as any program would: sRGB, unassociated.
+    for (int frame = 1; frame <= kClipFrames; ++frame) {
+        WriteSettings settings;
+        settings.inputType = SampleType::UInt8;
+        writeImage((folder_ / "in" / frameName("p", frame, "png")).string(),
+                   readImage(inFrame(frame).string(), Colorspace::Auto), settings);
+    }
+    Run r = retime({in("p.#.png"), out("r.####.png"), "--speed", "1", "--cpu", "--frames", "1-3"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int frame = 1; frame <= 3; ++frame) {
+        SCOPED_TRACE(frame);
+        EXPECT_EQ(load(outFrame(frame, "out", "png")).pixels,
+                  load(folder_ / "in" / frameName("p", frame, "png")).pixels);
+    }
+    r = retime({in("p.####.png"), out("h.####.png"), "--speed", "0.5", "--cpu", "--frames", "4"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Image half = load(folder_ / "out" / "h.0004.png");
+    EXPECT_EQ(half.spec.format, OIIO::TypeDesc::UINT8);
+    EXPECT_EQ(half.spec.nchannels, 4);
+}
+
+TEST_F(RetimeTest, ChunksRenderExactlyWhatTheWholeRangeDoes) {
+    makeClip();
+    ASSERT_EQ(retime({in(), out(), "--speed", "0.5", "--cpu"}).status, 0);
+    const std::string chunks = (folder_ / "chunks" / "r.####.exr").string();
+    ASSERT_EQ(retime({in(), chunks, "--speed", "0.5", "--cpu", "--frames", "1-4"}).status, 0);
+    ASSERT_EQ(retime({in(), chunks, "--speed", "0.5", "--cpu", "--frames", "5-10"}).status, 0);
+    EXPECT_EQ(entries("chunks"), entries("out"));
+    for (int frame = 1; frame <= 10; ++frame)
+        expectSamePixels(outFrame(frame, "chunks"), outFrame(frame));
+}
+
+TEST_F(RetimeTest, ReadsEachSourceFrameOnce) {
+    makeClip();
+    Run r = retime({in(), out(), "--speed", "0.5", "--cpu"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("6 source frames read, 6 decodes"), std::string::npos) << r.err;
+    // Output frames 4-6 show 2.75, 3.25 and 3.75: only source frames 2-4 are read.
+    r = retime({in(), out(), "--speed", "0.5", "--cpu", "--frames", "4-6"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("3 source frames read, 3 decodes"), std::string::npos) << r.err;
+}
+
+TEST_F(RetimeTest, BadInputStopsWithStatusTwoAndNamesTheFile) {
+    struct Row {
+        const char* what;
+        int frame;
+        std::vector<std::string> extra;  // more arguments
+    };
+    const Row rows[] = {{"missing", 3, {}},
+                        {"truncated", 4, {}},
+                        {"mismatched", 5, {}},
+                        {"not an image", 2, {}},
+                        {"missing inside --range", 7, {"--range", "1-7"}}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(folder_ / "in");
+        fs::remove_all(folder_ / "out");
+        makeClip();
+        const fs::path broken = inFrame(row.frame);
+        const std::string what = row.what;
+        if (what == "missing") {
+            fs::remove(broken);
+        } else if (what == "truncated") {
+            fs::resize_file(broken, fs::file_size(broken) / 2);
+        } else if (what == "mismatched") {
+            const Run made =
+                run(TWEENORA_SAMPLE_TOOL, {"frame", broken.string(), "--at", "5", "--size",
+                                           kClipSize, "--no-depth"});
+            ASSERT_EQ(made.status, 0) << made.err;
+        } else if (what == "not an image") {
+            std::ofstream(broken, std::ios::trunc) << "this is no image";
+        }
+        std::vector<std::string> args = {in(), out(), "--speed", "1", "--cpu"};
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        const Run r = retime(args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find(broken.filename().string()), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        for (const std::string& name : entries("out")) {
+            EXPECT_EQ(name.find("partial"), std::string::npos) << name;
+            EXPECT_LT(name, frameName("r", row.frame, "exr")) << "written past the bad frame";
+        }
+    }
+}
+
+TEST_F(RetimeTest, AFailingNetworkStopsWithStatusOneAndKeepsTheFramesBefore) {
+    makeClip();
+    // Output 1 is source frame 1 (no network); output 2 lies at 1.5.
+    const Run r = retime({in(), out(), "--frame-keys", "1:1,3:2", "--cpu", "--plugin-path",
+                          TWEENORA_NAN_PLUGIN_DIR});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("tweenora: error: frame 2: Too many nan values returned, frame corrupt"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(entries("out"), std::vector<std::string>{frameName("r", 1, "exr")});
+}
+
+TEST_F(RetimeTest, RefusesToWriteOverItsInput) {
+    makeClip();
+    const std::string before = slurp(inFrame(2));
+    for (const std::string& target :
+         {in(), (folder_ / "in" / ".." / "in" / "s.%04d.exr").string()}) {
+        SCOPED_TRACE(target);
+        const Run r = retime({in(), target, "--speed", "1", "--cpu"});
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("it is an input file"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(slurp(inFrame(2)), before);
+}
+
+TEST_F(RetimeTest, BadUsageStopsWithStatusTwo) {
+    makeClip();
+    struct Row {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Row rows[] = {
+        {{}, "give INPUT and OUTPUT"},
+        {{in()}, "give INPUT and OUTPUT"},
+        {{in(), out(), "--bogus"}, "unknown option '--bogus'"},
+        {{in(), out(), "--speed", "fast"}, "--speed"},
+        {{in(), out(), "--speed", "0.5", "--frame-keys", "1:1"}, "not both"},
+        {{in(), out(), "--speed", "0.5", "--frames", "11"}, "outside the output range 1-10"},
+        {{in(), out(), "--colorspace", "rec709"}, "--colorspace"},
+        {{in(), out("r.####.nosuchformat")}, "nosuchformat"},
+        {{in("x.####.exr"), out()}, "x.####.exr"},
+        {{in(), out(), "--range", "5-2"}, "ends before it starts"},
+        {{in(), out(), "--channels", "nosuchlayer"}, "nosuchlayer"},
+        {{in(), out(), "--threads", "0"}, "--threads"},
+    };
+    for (const Row& row : rows) {
+        std::string line;
+        for (const std::string& arg : row.args)
+            line += arg + " ";
+        SCOPED_TRACE(line);
+        const Run r = retime(row.args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(entries("out").empty());
+}
+
+}  // namespace
+}  // namespace tweenora::cli
