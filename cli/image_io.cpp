@@ -317,6 +317,9 @@ std::vector<std::string> writeImage(const std::string& path, const host::ClipFra
         windows ? frame.box : DD::Image::Box(0, 0, formatWidth, formatHeight);
     const int nch = int(order.size());
     OIIO::ImageSpec spec(region.w(), region.h(), nch, type);
+    // The constructor guesses alpha from the channel count; the names decide here.
+    spec.alpha_channel = -1;
+    spec.z_channel = -1;
     for (int i = 0; i < nch; ++i) {
         spec.channelnames[i] = order[i].name;
         if (order[i].channel == DD::Image::Chan_Alpha)

@@ -12,8 +12,6 @@
 # function needs no initialisation call. The library is rebuilt when the
 # archive changes. An empty archive gives a library that reports 0 bytes.
 # Embedding needs a GNU-style assembler (GCC or Clang; on Windows MinGW or clang).
-set(TWEENORA_MODEL_EXPORT_SOURCE "${CMAKE_CURRENT_LIST_DIR}/model_export.cpp.in")
-
 function(tweenora_add_model_library target)
     cmake_parse_arguments(ARG "" "ARCHIVE;OUTPUT_DIRECTORY;EXPORT_NAME" "DEPENDS" ${ARGN})
     if(NOT ARG_ARCHIVE OR NOT ARG_OUTPUT_DIRECTORY)
@@ -35,7 +33,9 @@ function(tweenora_add_model_library target)
     set(gen "${CMAKE_CURRENT_BINARY_DIR}/${target}")
     set(TWEENORA_ARCHIVE_PATH "${archive}")
     set(TWEENORA_EXPORT_NAME "${ARG_EXPORT_NAME}")
-    configure_file("${TWEENORA_MODEL_EXPORT_SOURCE}" "${gen}/model_export.cpp" @ONLY)
+    # Found from this file, so callers in any directory can use the function.
+    configure_file("${CMAKE_CURRENT_FUNCTION_LIST_DIR}/model_export.cpp.in" "${gen}/model_export.cpp"
+        @ONLY)
     if(WIN32)
         set(section "    .section .rdata,\"dr\"\n")
         set(hidden_begin "")

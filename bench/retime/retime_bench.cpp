@@ -1,0 +1,137 @@
+// SPDX-License-Identifier: Apache-2.0
+// tweenora_bench_retime: times `tweenora retime` on a 1920 x 1080 RGBA sample clip
+// at speed 0.5 with one and two threads, and splits the time between the
+// network's forward calls, image files and the rest of our pipeline.
+//
+// Each run renders on the CPU with --debug, which makes the node print the
+// duration of every forward call; the tool's closing line gives the render
+// loop's time and the time spent reading and writing files. Everything else in
+// the loop (host, tensor conversion, PU21, padding, copies) is "pipeline".
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kUsage =
+    "usage: tweenora_bench_retime [--work DIR] [--frames N] [--size WxH] [--output-frames LIST]\n"
+    "                             [--threads LIST]\n"
+    "  --work DIR            where the clip and the results go (default bench-retime)\n"
+    "  --frames N            source frames (default 24)\n"
+    "  --size WxH            frame size (default 1920x1080)\n"
+    "  --output-frames LIST  render only these output frames (default all)\n"
+    "  --threads LIST        thread counts to time, comma-separated (default 1,2)\n";
+
+std::string slurp(const fs::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int runCommand(const std::string& command) {
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128;
+}
+
+struct Timing {
+    int frames = 0;
+    double loopSeconds = 0.0;
+    double readSeconds = 0.0;
+    double writeSeconds = 0.0;
+    double forwardSeconds = 0.0;
+    int forwardCalls = 0;
+};
+
+Timing parse(const std::string& out, const std::string& err) {
+    Timing timing;
+    const std::regex summary(
+        R"(wrote (\d+) frames to .* in ([0-9.]+) s \(.*; ([0-9.]+) s reading, ([0-9.]+) s writing\))");
+    std::smatch m;
+    if (!std::regex_search(err, m, summary))
+        throw std::runtime_error("no summary line from tweenora:\n" + err);
+    timing.frames = std::stoi(m[1]);
+    timing.loopSeconds = std::stod(m[2]);
+    timing.readSeconds = std::stod(m[3]);
+    timing.writeSeconds = std::stod(m[4]);
+    const std::regex forward(R"(Inference time \(forward\): (\d+)ms)");
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), forward);
+         it != std::sregex_iterator(); ++it) {
+        timing.forwardSeconds += std::stod((*it)[1]) / 1000.0;
+        ++timing.forwardCalls;
+    }
+    return timing;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fs::path work = "bench-retime";
+    std::string frames = "24", size = "1920x1080", outputFrames, threadList = "1,2";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc) {
+            std::cerr << kUsage;
+            return 2;
+        }
+        if (arg == "--work")
+            work = argv[++i];
+        else if (arg == "--frames")
+            frames = argv[++i];
+        else if (arg == "--size")
+            size = argv[++i];
+        else if (arg == "--output-frames")
+            outputFrames = argv[++i];
+        else if (arg == "--threads")
+            threadList = argv[++i];
+        else {
+            std::cerr << kUsage;
+            return 2;
+        }
+    }
+    try {
+        const fs::path clip = work / "clip" / "bench.####.exr";
+        if (runCommand(std::string(TWEENORA_SAMPLE_TOOL) + " clip '" + clip.string() +
+                       "' --frames 1-" + frames + " --size " + size + " --no-depth") != 0)
+            throw std::runtime_error("the sample clip could not be made");
+
+        std::printf("retime of %s source frames, %s RGBA half, speed 0.5, CPU\n", frames.c_str(),
+                    size.c_str());
+        std::printf("%8s %7s %9s %8s %9s %9s %9s\n", "threads", "frames", "seconds", "fps",
+                    "forward", "image io", "pipeline");
+        std::stringstream list(threadList);
+        for (std::string threads; std::getline(list, threads, ',');) {
+            const fs::path out = work / ("t" + threads) / "out.####.exr";
+            const fs::path log = work / ("t" + threads + ".out"), errLog = work / ("t" + threads + ".err");
+            std::string command = std::string(TWEENORA_TOOL) + " retime '" + clip.string() + "' '" +
+                                  out.string() + "' --speed 0.5 --cpu --debug --threads " + threads;
+            if (!outputFrames.empty())
+                command += " --frames " + outputFrames;
+            command += " >'" + log.string() + "' 2>'" + errLog.string() + "'";
+            if (runCommand(command) != 0)
+                throw std::runtime_error("tweenora failed:\n" + slurp(errLog));
+            const Timing t = parse(slurp(log), slurp(errLog));
+            const double io = t.readSeconds + t.writeSeconds;
+            const double pipeline = t.loopSeconds - t.forwardSeconds - io;
+            std::printf("%8s %7d %9.2f %8.3f %8.1f%% %8.1f%% %8.1f%%\n", threads.c_str(), t.frames,
+                        t.loopSeconds, t.frames / t.loopSeconds,
+                        100.0 * t.forwardSeconds / t.loopSeconds, 100.0 * io / t.loopSeconds,
+                        100.0 * pipeline / t.loopSeconds);
+            std::fflush(stdout);
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "tweenora_bench_retime: " << e.what() << "\n";
+        return 1;
+    }
+}
