@@ -45,6 +45,11 @@ void ClipReader::_validate(bool) {
     set_out_channels(DD::Image::Mask_All);
 }
 
+void ClipReader::doFetchPlane(DD::Image::ImagePlane& plane) {
+    open();
+    renderStripe(plane);
+}
+
 void ClipReader::append(DD::Image::Hash& hash) {
     hash.append(static_cast<DD::Image::U64>(reinterpret_cast<uintptr_t>(clip_.get())));
     hash.append(clipFrame());

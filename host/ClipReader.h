@@ -28,6 +28,9 @@ public:
 
 protected:
     void _validate(bool for_real) override;
+    //! renderStripe fills any plane, so fetches skip the planar base's
+    //! intermediate plane and its copy (frames can be large).
+    void doFetchPlane(DD::Image::ImagePlane& plane) override;
 
 private:
     //! The clip frame this op's context reads (clamped to the clip's range).

@@ -90,7 +90,7 @@ bool addLayer(const std::string& name, ChannelSet& channels) {
 
 HostKnob::HostKnob(DD::Image::Knob_Closure* closure, int type, DD::Image::StoreType store,
                    const char* name, const char* label, const void* extra, const void* data)
-    : Knob(closure, name, label), type_(type), store_(store) {
+    : Knob(closure, name, label), type_(type), store_(store), field_(const_cast<void*>(data)) {
     switch (type) {
         case DD::Image::TAB_KNOB:
             tabKind_ = reinterpret_cast<intptr_t>(extra);

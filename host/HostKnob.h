@@ -55,6 +55,9 @@ public:
 
     //! Writes the value at frame into the field behind data (a store pass).
     void storeInto(void* data, double frame) const;
+    //! Writes the value at frame into the field the knob was made with (the
+    //! first op's), as the host does right after an edit.
+    void storeIntoOwnField(double frame) const { storeInto(field_, frame); }
     //! A later knobs() pass declared this knob again with extra: a text knob
     //! whose declared text changed shows the new text.
     void redeclare(const void* extra);
@@ -92,6 +95,7 @@ private:
 
     int type_;
     DD::Image::StoreType store_;
+    void* field_;           //!< the field of the op that made the knob, or null
     intptr_t tabKind_ = 0;  //!< TAB_KNOB: tab, group or end of group
     bool hasText_ = false;  //!< TEXT_KNOB: false for a divider
     std::string declaredText_;

@@ -110,11 +110,13 @@ HostKnob* HostNode::knob(const std::string& name) const {
 }
 
 void HostNode::afterEdit(HostKnob& knob) {
-    // The new value goes into every op; then the first op hears of it, unless
-    // the knob asked not to be told.
-    for (auto& op : impl_->ops)
-        storeKnobs(*impl_, *op);
-    if (knob.any_of(Knob::NO_KNOB_CHANGED) || impl_->ops.empty())
+    // The knob writes straight into the first op's field, without another
+    // knobs() pass; other ops get the value on their next store pass. Then the
+    // first op hears of it, unless the knob asked not to be told.
+    if (impl_->ops.empty())
+        return;
+    knob.storeIntoOwnField(impl_->ops.front()->outputContext().frame());
+    if (knob.any_of(Knob::NO_KNOB_CHANGED))
         return;
     impl_->script->preparePanel(*this);
     impl_->ops.front()->knob_changed(&knob);
@@ -160,6 +162,11 @@ DD::Image::Knob* HostNode::findKnob(const Op*, const char* name) {
 void HostNode::reportError(Op*, const std::string& message) {
     std::lock_guard<std::mutex> lock(impl_->reportMutex);
     errors_.push_back(message);
+}
+
+void HostNode::reportWarning(Op*, const std::string& message) {
+    std::lock_guard<std::mutex> lock(impl_->reportMutex);
+    warnings_.push_back(message);
 }
 
 void HostNode::progressMessage(Op*, const std::string& message) {

@@ -115,7 +115,7 @@ void Script::connect(HostNode& node, int input, HostNode& upstream) {
 }
 
 Op* Script::prepare(HostNode& node, const OutputContext& context, unsigned generation,
-                    std::vector<Prepared>& prepared) {
+                    std::vector<Prepared>& prepared, bool storeValues) {
     HostNode::Impl& impl = *node.impl_;
     // An op already set up at this context in this evaluation serves every copy that wants it.
     for (size_t i = 0; i < impl.ops.size(); ++i)
@@ -142,7 +142,8 @@ Op* Script::prepare(HostNode& node, const OutputContext& context, unsigned gener
     Op& op = *impl.ops[pick];
 
     op.setOutputContext(context);
-    storeKnobs(impl, op);
+    if (storeValues)
+        storeKnobs(impl, op);
 
     const int nodeInputs = nodeInputCount(op, impl);
     int total = 0;
@@ -208,10 +209,11 @@ void Script::preparePanel(HostNode& node) {
     HostNode::Impl& impl = *node.impl_;
     if (impl.ops.empty() || impl.inputs.empty())
         return;
-    // prepare() tries the ops in order, so the first op is the one set up at its context.
+    // prepare() tries the ops in order, so the first op is the one set up at
+    // its context; its fields are current already (edits write into them).
     std::vector<Prepared> prepared;
     const OutputContext context = impl.ops.front()->outputContext();
-    prepare(node, context, ++generation_, prepared);
+    prepare(node, context, ++generation_, prepared, false);
 }
 
 bool Script::validate(HostNode& node, double frame) {

@@ -32,7 +32,8 @@ public:
     std::string name() const override { return name_; }
     const std::string& className() const { return className_; }
 
-    //! The node's op at its current context (created on first use).
+    //! The node's op at the frame it was last evaluated at (before that, the
+    //! first op, which made the knobs).
     DD::Image::Op* op();
     template <class T>
     T* opAs() {
@@ -56,6 +57,7 @@ public:
     std::string errorMessage() const;
     const std::vector<std::string>& errors() const { return errors_; }
     void clearErrors();
+    const std::vector<std::string>& warnings() const { return warnings_; }
     const std::vector<std::string>& progressMessages() const { return progressMessages_; }
     const std::vector<double>& progressFractions() const { return progressFractions_; }
     int progressDismissals() const { return progressDismissals_; }
@@ -66,6 +68,7 @@ public:
     // ::Node
     DD::Image::Knob* findKnob(const DD::Image::Op* op, const char* name) override;
     void reportError(DD::Image::Op* op, const std::string& message) override;
+    void reportWarning(DD::Image::Op* op, const std::string& message) override;
     void progressMessage(DD::Image::Op* op, const std::string& message) override;
     void progressFraction(DD::Image::Op* op, double fraction, int flags) override;
     void progressDismiss(DD::Image::Op* op) override;
@@ -87,6 +90,7 @@ private:
     std::string className_;
     std::string name_;
     std::vector<std::string> errors_;
+    std::vector<std::string> warnings_;
     std::vector<std::string> progressMessages_;
     std::vector<double> progressFractions_;
     int progressDismissals_ = 0;
@@ -106,19 +110,25 @@ public:
     HostNode& createNode(const std::string& className, const std::string& name = "");
     //! A source node reading clip (its frame range is the clip's).
     HostNode& createSource(std::shared_ptr<Clip> clip, const std::string& name = "Read1");
+    //! Throws tweenora::Error for an input number the node's class does not
+    //! have or a connection that would make a loop.
     void connect(HostNode& node, int input, HostNode& upstream);
 
     //! Evaluates node at frame: sets its context, stores knob values (animated
     //! ones at frame), builds its split inputs at the contexts inputContext
-    //! gives, and validates for real. Returns false when validation put the
-    //! node in its error state.
+    //! gives, and validates for real. The node and its upstream nodes start
+    //! without errors. Returns false when validation put the node, or an input
+    //! op it validated, in its error state. A node keeps one op per context it
+    //! is needed at simultaneously and reuses them from frame to frame; an op
+    //! whose validation changes its inputs' contexts is built again.
     bool validate(HostNode& node, double frame);
     //! The node's hash at frame: inputs' hashes, knob values and append().
     DD::Image::Hash hash(HostNode& node, double frame);
     //! Validates, requests (getRequests for planar ops), opens, and calls
-    //! renderStripe once per layer of channels with a packed plane over the
-    //! node's box. Returns the planes in layer order; a node error is recorded
-    //! on the node (the plane is returned as it was left).
+    //! renderStripe once per layer of channels (those the node has) with a
+    //! packed, zero-filled plane over the node's box. Returns the planes in
+    //! layer order; none when validation fails. A render error is recorded on
+    //! the node and ends the render (the plane is returned as it was left).
     std::vector<DD::Image::ImagePlane> render(HostNode& node, double frame,
                                               const DD::Image::ChannelSet& channels);
     //! Closes every open op of node.
@@ -133,9 +143,11 @@ private:
     //! Prepares node's op tree at frame and validates it until the inputs'
     //! contexts agree with what the validated ops' inputContext gives.
     DD::Image::Op* evaluate(HostNode& node, double frame, std::vector<Prepared>& prepared);
-    //! One op of node at context: knobs stored, inputs built at their contexts.
+    //! One op of node at context: knobs stored (unless storeValues is false),
+    //! inputs built at their contexts.
     DD::Image::Op* prepare(HostNode& node, const DD::Image::OutputContext& context,
-                           unsigned generation, std::vector<Prepared>& prepared);
+                           unsigned generation, std::vector<Prepared>& prepared,
+                           bool storeValues = true);
     //! The ops' inputs agree with the contexts their inputContext gives now.
     static bool inputsSettled(const std::vector<Prepared>& prepared);
     //! Builds the first op's inputs so that knob_changed can look at them.

@@ -13,6 +13,7 @@
 #include "pipeline/inference_pass.h"
 #include "pipeline/source_fetch.h"
 #include "pipeline/tensor_conversion.h"
+#include "timing/sampling.h"
 
 using namespace DD::Image;
 
@@ -81,9 +82,9 @@ void Tweenora::renderStripe(ImagePlane& outputPlane) {
     }
 
     const FrameInfo info = calculateFrameInfo(float(outputContext().frame()));
-    // In float32, first match wins; a NaN timestep matches neither.
-    const bool nearFrame0 = threshold >= info.timestep;
-    if (nearFrame0 || info.timestep >= 1.0f - threshold) {
+    const timing::SourceRoad road = timing::sourceRoad(info.timestep, threshold);
+    if (road != timing::SourceRoad::Interpolate) {
+        const bool nearFrame0 = road == timing::SourceRoad::Frame0;
         copySourceFrame(nearFrame0 ? frame0Source : frame1Source, outputPlane, area);
         if (debug) {
             std::cout << node_name() << ": renderStripe for layer '" << area.layerChannels

@@ -95,7 +95,7 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, inner: int)
     # Warping iterations of a combined local-global linearised solver: the data
     # term is integrated over a 3 x 3 window with robust (Charbonnier) weights,
     # and Jacobi sweeps pull each vector towards its neighbours' mean.
-    alpha = 2e-4
+    alpha = 2e-3
     gx0, gy0 = self.ops.gradients(img)
     for i in range(warps):
         warped = self.ops.warp(tgt, flow, 0)
@@ -142,7 +142,7 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int) -> Tensor:
             flow = self.ops.resize_flow(flow, img.size(2), img.size(3))
         if k < 3:
             flow = self.search(img, tgt, flow, 4)
-        flow = self.refine(img, tgt, flow, 4 + steps, 10)
+        flow = self.refine(img, tgt, flow, 2 + steps, 10)
     return flow
 )TS",
         R"TS(

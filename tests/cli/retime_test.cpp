@@ -28,7 +28,7 @@ constexpr int kClipFrames = 6;
 // frame than the average of its two source frames does.
 constexpr double kMarginDb = 3.0;
 
-struct Run {
+struct ToolRun {
     int status = -1;
     std::string out;
     std::string err;
@@ -113,24 +113,23 @@ protected:
             fs::remove_all(folder_);
     }
 
-    Run run(const std::string& program, const std::vector<std::string>& args) {
+    ToolRun run(const std::string& program, const std::vector<std::string>& args) {
         std::string command = quoted(program);
         for (const std::string& arg : args)
             command += " " + quoted(arg);
         const fs::path out = folder_ / "stdout.txt", err = folder_ / "stderr.txt";
         command += " >" + quoted(out.string()) + " 2>" + quoted(err.string()) + " </dev/null";
         const int raw = std::system(command.c_str());
-        Run result;
+        ToolRun result;
         result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
         result.out = slurp(out);
         result.err = slurp(err);
         return result;
     }
 
-    Run retime(std::vector<std::string> args) { return run(TWEENORA_TOOL, [&] {
-            args.insert(args.begin(), "retime");
-            return args;
-        }());
+    ToolRun retime(std::vector<std::string> args) {
+        args.insert(args.begin(), "retime");
+        return run(TWEENORA_TOOL, args);
     }
 
     std::string in(const std::string& pattern = "s.####.exr") const {
@@ -154,13 +153,13 @@ protected:
         std::vector<std::string> args = {"clip", in(), "--frames",
                                          "1-" + std::to_string(kClipFrames), "--size", kClipSize};
         args.insert(args.end(), extra.begin(), extra.end());
-        const Run made = run(TWEENORA_SAMPLE_TOOL, args);
+        const ToolRun made = run(TWEENORA_SAMPLE_TOOL, args);
         ASSERT_EQ(made.status, 0) << made.err;
     }
 
     Image truth(double time) {
         const fs::path file = folder_ / ("truth_" + std::to_string(time) + ".exr");
-        const Run made = run(TWEENORA_SAMPLE_TOOL, {"frame", file.string(), "--at",
+        const ToolRun made = run(TWEENORA_SAMPLE_TOOL, {"frame", file.string(), "--at",
                                                     std::to_string(time), "--size", kClipSize,
                                                     "--float"});
         EXPECT_EQ(made.status, 0) << made.err;
@@ -210,7 +209,7 @@ void expectSamePixels(const fs::path& a, const fs::path& b) {
 
 TEST_F(RetimeTest, SpeedOneReproducesTheSourceBitForBit) {
     makeClip();
-    const Run r = retime({in(), out(), "--speed", "1", "--cpu"});
+    const ToolRun r = retime({in(), out(), "--speed", "1", "--cpu"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(entries("out").size(), size_t(kClipFrames));
     for (int frame = 1; frame <= kClipFrames; ++frame)
@@ -219,7 +218,7 @@ TEST_F(RetimeTest, SpeedOneReproducesTheSourceBitForBit) {
 
 TEST_F(RetimeTest, HalfSpeedWritesThePublishedFramesAndBeatsAveraging) {
     makeClip();
-    const Run r = retime({in(), out(), "--speed", "0.5", "--cpu"});
+    const ToolRun r = retime({in(), out(), "--speed", "0.5", "--cpu"});
     ASSERT_EQ(r.status, 0) << r.err;
     // Input 1-6 at speed 0.5 publishes 1-10; output frame f shows 0.75 + f / 2.
     std::vector<std::string> expected;
@@ -233,7 +232,7 @@ TEST_F(RetimeTest, HalfSpeedWritesThePublishedFramesAndBeatsAveraging) {
 TEST_F(RetimeTest, FrameModeFollowsTheKeys) {
     makeClip();
     // Source frame 1 at output 1 to source frame 3 at output 5: 1, 1.5, 2, 2.5, 3.
-    const Run r = retime({in(), out(), "--frame-keys", "1:1,5:3", "--cpu"});
+    const ToolRun r = retime({in(), out(), "--frame-keys", "1:1,5:3", "--cpu"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(entries("out").size(), 5u);
     expectSamePixels(outFrame(1), inFrame(1));
@@ -275,7 +274,7 @@ TEST_F(RetimeTest, PngInPngOut) {
         writeImage((folder_ / "in" / frameName("p", frame, "png")).string(),
                    readImage(inFrame(frame).string(), Colorspace::Auto), settings);
     }
-    Run r = retime({in("p.#.png"), out("r.####.png"), "--speed", "1", "--cpu", "--frames", "1-3"});
+    ToolRun r = retime({in("p.#.png"), out("r.####.png"), "--speed", "1", "--cpu", "--frames", "1-3"});
     ASSERT_EQ(r.status, 0) << r.err;
     for (int frame = 1; frame <= 3; ++frame) {
         SCOPED_TRACE(frame);
@@ -302,7 +301,7 @@ TEST_F(RetimeTest, ChunksRenderExactlyWhatTheWholeRangeDoes) {
 
 TEST_F(RetimeTest, ReadsEachSourceFrameOnce) {
     makeClip();
-    Run r = retime({in(), out(), "--speed", "0.5", "--cpu"});
+    ToolRun r = retime({in(), out(), "--speed", "0.5", "--cpu"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("6 source frames read, 6 decodes"), std::string::npos) << r.err;
     // Output frames 4-6 show 2.75, 3.25 and 3.75: only source frames 2-4 are read.
@@ -334,7 +333,7 @@ TEST_F(RetimeTest, BadInputStopsWithStatusTwoAndNamesTheFile) {
         } else if (what == "truncated") {
             fs::resize_file(broken, fs::file_size(broken) / 2);
         } else if (what == "mismatched") {
-            const Run made =
+            const ToolRun made =
                 run(TWEENORA_SAMPLE_TOOL, {"frame", broken.string(), "--at", "5", "--size",
                                            kClipSize, "--no-depth"});
             ASSERT_EQ(made.status, 0) << made.err;
@@ -343,7 +342,7 @@ TEST_F(RetimeTest, BadInputStopsWithStatusTwoAndNamesTheFile) {
         }
         std::vector<std::string> args = {in(), out(), "--speed", "1", "--cpu"};
         args.insert(args.end(), row.extra.begin(), row.extra.end());
-        const Run r = retime(args);
+        const ToolRun r = retime(args);
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_NE(r.err.find(broken.filename().string()), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -357,7 +356,7 @@ TEST_F(RetimeTest, BadInputStopsWithStatusTwoAndNamesTheFile) {
 TEST_F(RetimeTest, AFailingNetworkStopsWithStatusOneAndKeepsTheFramesBefore) {
     makeClip();
     // Output 1 is source frame 1 (no network); output 2 lies at 1.5.
-    const Run r = retime({in(), out(), "--frame-keys", "1:1,3:2", "--cpu", "--plugin-path",
+    const ToolRun r = retime({in(), out(), "--frame-keys", "1:1,3:2", "--cpu", "--plugin-path",
                           TWEENORA_NAN_PLUGIN_DIR});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("tweenora: error: frame 2: Too many nan values returned, frame corrupt"),
@@ -372,7 +371,7 @@ TEST_F(RetimeTest, RefusesToWriteOverItsInput) {
     for (const std::string& target :
          {in(), (folder_ / "in" / ".." / "in" / "s.%04d.exr").string()}) {
         SCOPED_TRACE(target);
-        const Run r = retime({in(), target, "--speed", "1", "--cpu"});
+        const ToolRun r = retime({in(), target, "--speed", "1", "--cpu"});
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_NE(r.err.find("it is an input file"), std::string::npos) << r.err;
     }
@@ -404,7 +403,7 @@ TEST_F(RetimeTest, BadUsageStopsWithStatusTwo) {
         for (const std::string& arg : row.args)
             line += arg + " ";
         SCOPED_TRACE(line);
-        const Run r = retime(row.args);
+        const ToolRun r = retime(row.args);
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
     }
