@@ -26,7 +26,9 @@ namespace {
 
 using DD::Image::Channel;
 
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
+std::string quoted(const std::string& path) {
+    return "'" + path + "'";
+}
 
 SampleType sampleTypeOf(const OIIO::ImageSpec& spec) {
     // A file with any float channel is float data (EXR may mix half and float).
@@ -45,7 +47,9 @@ SampleType sampleTypeOf(const OIIO::ImageSpec& spec) {
     return SampleType::OtherInteger;
 }
 
-bool isInteger(SampleType type) { return type != SampleType::Half && type != SampleType::Float; }
+bool isInteger(SampleType type) {
+    return type != SampleType::Half && type != SampleType::Float;
+}
 
 bool isColour(Channel c) {
     return c == DD::Image::Chan_Red || c == DD::Image::Chan_Green || c == DD::Image::Chan_Blue;
@@ -69,8 +73,8 @@ ImageHeader headerFromSpec(const std::string& path, const std::string& formatNam
         FileChannel channel{name, channelsForFileName(name)};
         for (Channel c : channel.channels) {
             if (header.channels.contains(c)) {
-                throw Error(quoted(path) + ": channel " + name + " fills " +
-                            DD::Image::getName(c) + ", which another channel already fills");
+                throw Error(quoted(path) + ": channel " + name + " fills " + DD::Image::getName(c) +
+                            ", which another channel already fills");
             }
             header.channels += c;
         }
@@ -301,7 +305,8 @@ std::vector<std::string> writeImage(const std::string& path, const host::ClipFra
         if (!formatHolds(formatName, c))
             dropped.push_back(DD::Image::getName(c));
     if (order.empty())
-        throw Error(quoted(path) + ": " + formatName + " files cannot hold any channel of the image");
+        throw Error(quoted(path) + ": " + formatName +
+                    " files cannot hold any channel of the image");
 
     const OIIO::TypeDesc type = outputType(formatName, settings);
     const bool integer = !type.is_floating_point();

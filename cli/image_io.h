@@ -34,8 +34,8 @@ struct FileChannel {
 //! What a file holds, from its header alone.
 struct ImageHeader {
     std::string path;
-    std::string formatName;   //!< OpenImageIO's name: "openexr", "png", ...
-    DD::Image::Box box;       //!< the data window, rows counted from the bottom
+    std::string formatName;    //!< OpenImageIO's name: "openexr", "png", ...
+    DD::Image::Box box;        //!< the data window, rows counted from the bottom
     DD::Image::Format format;  //!< the display window's size
     std::vector<FileChannel> layout;
     DD::Image::ChannelSet channels;
@@ -78,7 +78,7 @@ struct WriteSettings {
 //! the names of channels the format cannot hold (PNG and DPX keep rgba, JPEG
 //! rgb), which were left out. Throws tweenora::Error naming the file.
 std::vector<std::string> writeImage(const std::string& path, const host::ClipFrame& frame,
-                const WriteSettings& settings);
+                                    const WriteSettings& settings);
 
 //! Throws tweenora::Error naming path when no writer handles its extension.
 void checkWritableFormat(const std::string& path);

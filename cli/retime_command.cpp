@@ -284,8 +284,8 @@ int runRetime(const Args& args) {
     const auto* iop = node.opAs<DD::Image::Iop>();
     if (!iop)
         throw Error(node.name() + " is not an image node");
-    const std::vector<int> outFrames = outputFrames(iop->first_frame(), iop->last_frame(),
-                                                    options.timing);
+    const std::vector<int> outFrames =
+        outputFrames(iop->first_frame(), iop->last_frame(), options.timing);
     // Every frame carries the input's channels and format (mismatched input
     // frames were refused); only the box follows the frames.
     const DD::Image::ChannelSet channels = iop->channels();
@@ -304,7 +304,6 @@ int runRetime(const Args& args) {
     bool notedDropped = false;
     for (int frame : outFrames) {
         progress.beginFrame(frame);
-        const size_t messagesBefore = node.progressMessages().size();
         std::vector<DD::Image::ImagePlane> planes;
         try {
             planes = script.render(node, frame, channels);
@@ -319,10 +318,6 @@ int runRetime(const Args& args) {
             std::cerr << "tweenora: error: frame " << frame << ": " << node.errorMessage() << "\n";
             return kExitRenderFailed;
         }
-        const std::vector<std::string>& messages = node.progressMessages();
-        if (messages.size() > messagesBefore)
-            progress.message(messages.back());
-
         const std::string path = output.path(frame);
         const auto writeStart = std::chrono::steady_clock::now();
         std::vector<std::string> dropped;

@@ -24,16 +24,16 @@ SequenceFrames::SequenceFrames(const SequencePattern& pattern, FrameSpan span,
                                Colorspace colorspace)
     : pattern_(pattern), span_(span), colorspace_(colorspace) {
     if (span.last < span.first)
-        throw Error("input range " + std::to_string(span.first) + "-" +
-                    std::to_string(span.last) + " ends before it starts");
+        throw Error("input range " + std::to_string(span.first) + "-" + std::to_string(span.last) +
+                    " ends before it starts");
     for (int frame = span.first; frame <= span.last; ++frame) {
         headers_.push_back(readHeader(pattern_.path(frame)));
         const ImageHeader& first = headers_.front();
         const ImageHeader& header = headers_.back();
         if (header.channels != first.channels)
             throw Error("'" + header.path + "': its channels (" + describe(header.channels) +
-                        ") differ from those of '" + first.path + "' (" +
-                        describe(first.channels) + ")");
+                        ") differ from those of '" + first.path + "' (" + describe(first.channels) +
+                        ")");
         if (header.format.width() != first.format.width() ||
             header.format.height() != first.format.height())
             throw Error("'" + header.path + "': its size " + std::to_string(header.format.width()) +
@@ -88,6 +88,8 @@ int SequenceFrames::decodes() const {
     return total;
 }
 
-double SequenceFrames::decodeSeconds() const { return decodeNanoseconds_.load() * 1e-9; }
+double SequenceFrames::decodeSeconds() const {
+    return decodeNanoseconds_.load() * 1e-9;
+}
 
 }  // namespace tweenora::cli

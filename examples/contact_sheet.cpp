@@ -75,8 +75,8 @@ Picture loadThumbnail(const std::string& path, int width) {
         order.push_back(index >= 0 ? index : std::min(int(order.size()), spec.nchannels - 1));
     }
     const OIIO::ImageBuf rgb = OIIO::ImageBufAlgo::channels(image, 3, order);
-    const int height = std::max(1, int(std::lround(double(width) * spec.full_height /
-                                                   std::max(1, spec.full_width))));
+    const int height = std::max(
+        1, int(std::lround(double(width) * spec.full_height / std::max(1, spec.full_width))));
     const OIIO::ImageBuf small =
         OIIO::ImageBufAlgo::resize(rgb, "", 0.0f, OIIO::ROI(0, width, 0, height, 0, 1, 0, 3));
     std::vector<float> pixels(size_t(width) * height * 3);
@@ -213,7 +213,9 @@ int run(const std::vector<std::string>& args) {
 
     const int thumbHeight = source.pictures.front().height;
     const int headingHeight = tweenora::examples::kGlyphHeight * kTextScale + 2 * kGap;
-    auto rowsOf = [&](const Row& row) { return (int(row.pictures.size()) + columns - 1) / columns; };
+    auto rowsOf = [&](const Row& row) {
+        return (int(row.pictures.size()) + columns - 1) / columns;
+    };
     const int width = 2 * kMargin + columns * thumbWidth + (columns - 1) * kGap;
     int height = 2 * kMargin;
     for (const Row* row : {&source, &retimed})

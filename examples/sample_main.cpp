@@ -138,8 +138,8 @@ int main(int argc, char** argv) {
         const tweenora::cli::SequencePattern pattern(command.output);
         for (int frame = command.first; frame <= command.last; ++frame)
             tweenora::examples::writeSampleExr(
-                tweenora::examples::renderSampleFrame(frame, command.options),
-                pattern.path(frame), command.halfFloat);
+                tweenora::examples::renderSampleFrame(frame, command.options), pattern.path(frame),
+                command.halfFloat);
         std::cout << "wrote frames " << command.first << "-" << command.last << " of "
                   << command.options.width << "x" << command.options.height << " to "
                   << command.output << "\n";

@@ -36,7 +36,9 @@ Vec rotate(Vec v, double angle) {
     return {c * v.x - s * v.y, s * v.x + c * v.y};
 }
 
-double clamp01(double v) { return std::min(1.0, std::max(0.0, v)); }
+double clamp01(double v) {
+    return std::min(1.0, std::max(0.0, v));
+}
 
 // One moving object: where it is at time tau (frames since the first frame),
 // in pixels with rows from the top.
@@ -61,8 +63,7 @@ Rgb backgroundColour(Vec p) {
 constexpr double kDiscRadius = 9.0;
 
 Rgb discColour(Vec q) {
-    const double pattern =
-        0.6 + 0.4 * std::sin(kTwoPi * q.x / 3.1) * std::cos(kTwoPi * q.y / 4.3);
+    const double pattern = 0.6 + 0.4 * std::sin(kTwoPi * q.x / 3.1) * std::cos(kTwoPi * q.y / 4.3);
     const double rings = 0.15 * std::sin(kTwoPi * std::hypot(q.x, q.y) / 2.2);
     const double dx = q.x - 2.5, dy = q.y + 3.0;
     const double highlight = 6.0 * std::exp(-(dx * dx + dy * dy) / (2.0 * 1.2 * 1.2));
@@ -83,8 +84,7 @@ double squareDistance(Vec q) {
 }
 
 Rgb squareColour(Vec q, double distance) {
-    const double checker =
-        0.5 + 0.5 * std::sin(kTwoPi * q.x / 2.7) * std::sin(kTwoPi * q.y / 2.7);
+    const double checker = 0.5 + 0.5 * std::sin(kTwoPi * q.x / 2.7) * std::sin(kTwoPi * q.y / 2.7);
     const double band = (distance + 0.6) / 0.35;
     const double rim = 1.4 * std::exp(-0.5 * band * band);
     return {0.15 * checker + 0.3 * rim, 0.35 * checker + 0.8 * rim, 0.75 * checker + rim};
@@ -114,14 +114,16 @@ Scene sceneAt(double time, int width, int height) {
 
 // Object coordinates of pixel position p.
 Vec toObject(const Placement& placement, Vec p) {
-    const Vec local = rotate({p.x - placement.centre.x, p.y - placement.centre.y},
-                             -placement.angle);
+    const Vec local =
+        rotate({p.x - placement.centre.x, p.y - placement.centre.y}, -placement.angle);
     return {local.x / placement.scale, local.y / placement.scale};
 }
 
 // Coverage of a pixel by a shape whose signed distance (in pixels) at the pixel
 // centre is given: a one-pixel ramp, continuous in the shape's position.
-double coverage(double distancePixels) { return clamp01(0.5 - distancePixels); }
+double coverage(double distancePixels) {
+    return clamp01(0.5 - distancePixels);
+}
 
 void renderRows(const Scene& scene, const SampleOptions& options, int rowBegin, int rowEnd,
                 SampleImage& image) {
@@ -186,8 +188,7 @@ SampleImage renderSampleFrame(double time, const SampleOptions& options) {
     std::vector<std::thread> workers;
     for (int i = 0; i < threads; ++i) {
         const int begin = options.height * i / threads, end = options.height * (i + 1) / threads;
-        workers.emplace_back(
-            [&, begin, end] { renderRows(scene, options, begin, end, image); });
+        workers.emplace_back([&, begin, end] { renderRows(scene, options, begin, end, image); });
     }
     for (std::thread& worker : workers)
         worker.join();

@@ -51,7 +51,7 @@ const DD::Image::OutputContext& Tweenora::inputContext(int n, int offset,
         if (offset == 0)
             oc.setFrame(static_cast<double>(info.frame0));
         else if (offset == 1)
-            oc.setFrame(static_cast<double>(info.frame0));
+            oc.setFrame(static_cast<double>(info.frame1));
     }
     return oc;
 }
@@ -85,7 +85,7 @@ void Tweenora::append(DD::Image::Hash& hash) {
     hash.append(use_bfloat16);
     hash.append(gpu_supports_bf16);
     hash.append(use_gpu);
-
+    hash.append(steps);
     hash.append(flow_magnitude);
     hash.append(threshold);
     hash.append(downscale);

@@ -52,12 +52,12 @@ void Tweenora::_validate(bool for_real) {
     DD::Image::Iop* frame1Input = input(1);
     if (frame1Input) {
         frame1Input->validate(for_real);
-
+        info_.merge(frame1Input->info());
     }
 }
 
 void Tweenora::resolveInputRange() {
-    if (false)
+    if (frame_range_start != kUnsetFrame && frame_range_end != kUnsetFrame)
         return;
     DD::Image::Iop* source = input(0);
     if (!source)

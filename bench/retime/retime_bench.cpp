@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
         std::stringstream list(threadList);
         for (std::string threads; std::getline(list, threads, ',');) {
             const fs::path out = work / ("t" + threads) / "out.####.exr";
-            const fs::path log = work / ("t" + threads + ".out"), errLog = work / ("t" + threads + ".err");
+            const fs::path log = work / ("t" + threads + ".out"),
+                           errLog = work / ("t" + threads + ".err");
             std::string command = std::string(TWEENORA_TOOL) + " retime '" + clip.string() + "' '" +
                                   out.string() + "' --speed 0.5 --cpu --debug --threads " + threads;
             if (!outputFrames.empty())

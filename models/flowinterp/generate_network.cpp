@@ -28,6 +28,13 @@ torch::jit::Module buildNetwork() {
 
     torch::jit::Module flow = makeModule("FlowEstimator");
     flow.register_module("ops", ops);
+    flow.register_attribute("alpha", c10::FloatType::get(), 2e-3);
+    flow.register_attribute("data_radius", c10::IntType::get(), int64_t(1));
+    flow.register_attribute("median", c10::IntType::get(), int64_t(1));
+    flow.register_attribute("search_levels", c10::IntType::get(), int64_t(3));
+    flow.register_attribute("search_radius", c10::IntType::get(), int64_t(4));
+    flow.register_attribute("warps", c10::IntType::get(), int64_t(2));
+    flow.register_attribute("inner", c10::IntType::get(), int64_t(10));
     defineMethods(flow, tweenora::models::flowEstimatorMethods());
 
     torch::jit::Module synth = makeModule("FrameSynthesiser");

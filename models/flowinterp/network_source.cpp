@@ -95,7 +95,7 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, inner: int)
     # Warping iterations of a combined local-global linearised solver: the data
     # term is integrated over a 3 x 3 window with robust (Charbonnier) weights,
     # and Jacobi sweeps pull each vector towards its neighbours' mean.
-    alpha = 2e-3
+    alpha = self.alpha
     gx0, gy0 = self.ops.gradients(img)
     for i in range(warps):
         warped = self.ops.warp(tgt, flow, 0)
@@ -109,7 +109,7 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, inner: int)
         terms = torch.cat([(rix * ix).sum(1, keepdim=True), (rix * iy).sum(1, keepdim=True),
                            (riy * iy).sum(1, keepdim=True), (rix * it).sum(1, keepdim=True),
                            (riy * it).sum(1, keepdim=True)], 1)
-        terms = self.ops.box(terms, 1)
+        terms = self.ops.box(terms, self.data_radius)
         a11 = terms[:, 0:1] + alpha
         a12 = terms[:, 1:2]
         a22 = terms[:, 2:3] + alpha
@@ -122,7 +122,9 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, inner: int)
             r1 = pull[:, 0:1] - b1
             r2 = pull[:, 1:2] - b2
             du = torch.cat([(a22 * r1 - a12 * r2) / det, (a11 * r2 - a12 * r1) / det], 1)
-        flow = self.ops.median3(flow + torch.clamp(du, -2.0, 2.0))
+        flow = flow + torch.clamp(du, -2.0, 2.0)
+        if self.median == 1:
+            flow = self.ops.median3(flow)
     return flow
 )TS",
         R"TS(
@@ -140,9 +142,9 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int) -> Tensor:
         tgt = img.flip([0])
         if k > 0:
             flow = self.ops.resize_flow(flow, img.size(2), img.size(3))
-        if k < 3:
-            flow = self.search(img, tgt, flow, 4)
-        flow = self.refine(img, tgt, flow, 2 + steps, 10)
+        if k < self.search_levels:
+            flow = self.search(img, tgt, flow, self.search_radius)
+        flow = self.refine(img, tgt, flow, self.warps + steps, self.inner)
     return flow
 )TS",
         R"TS(

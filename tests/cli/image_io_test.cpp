@@ -44,8 +44,11 @@ protected:
         ASSERT_TRUE(out->close());
     }
 
+    // The bytes as stored, alpha not multiplied in.
     static std::vector<uint8_t> readBytes(const std::string& file, OIIO::ImageSpec& spec) {
-        std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(file);
+        OIIO::ImageSpec config;
+        config.attribute("oiio:UnassociatedAlpha", 1);
+        std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(file, &config);
         EXPECT_TRUE(in) << OIIO::geterror();
         if (!in)
             return {};
@@ -71,16 +74,11 @@ TEST(ChannelNames, MapFileNamesToHostChannels) {
         std::vector<std::string> hostNames;
     };
     const Row rows[] = {
-        {"R", {"rgba.red"}},
-        {"G", {"rgba.green"}},
-        {"B", {"rgba.blue"}},
-        {"A", {"rgba.alpha"}},
-        {"Z", {"depth.Z"}},
-        {"depth.Z", {"depth.Z"}},
-        {"forward.u", {"forward.u"}},
-        {"diffuse.direct.R", {"diffuse_direct.R"}},
-        {"mask", {"other.mask"}},
-        {"Y", {"rgba.red", "rgba.green", "rgba.blue"}},
+        {"R", {"rgba.red"}},          {"G", {"rgba.green"}},
+        {"B", {"rgba.blue"}},         {"A", {"rgba.alpha"}},
+        {"Z", {"depth.Z"}},           {"depth.Z", {"depth.Z"}},
+        {"forward.u", {"forward.u"}}, {"diffuse.direct.R", {"diffuse_direct.R"}},
+        {"mask", {"other.mask"}},     {"Y", {"rgba.red", "rgba.green", "rgba.blue"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fileName);
@@ -183,8 +181,8 @@ TEST_F(ImageIoTest, ExrWriteKeepsWindowsNamesAndValues) {
 TEST_F(ImageIoTest, PngIsLinearisedOnReadAndEncodedBackExactly) {
     // Unassociated colour with alpha, as PNG stores it.
     OIIO::ImageSpec spec(4, 1, 4, OIIO::TypeDesc::UINT8);
-    const std::vector<float> bytes = {0,   64,  128, 255,  200, 100, 50, 128,
-                                      255, 255, 255, 1,    30,  60,  90, 0};
+    const std::vector<float> bytes = {0,   64,  128, 255, 200, 100, 50, 128,
+                                      255, 255, 255, 1,   30,  60,  90, 0};
     std::vector<float> pixels;
     for (float b : bytes)
         pixels.push_back(b / 255.0f);
@@ -239,9 +237,7 @@ TEST_F(ImageIoTest, UnreadableFilesNameThemselves) {
     writeFile(path("whole.exr"), OIIO::ImageSpec(64, 48, 4, OIIO::TypeDesc::FLOAT), pixels);
     fs::copy_file(path("whole.exr"), path("cut.exr"));
     fs::resize_file(path("cut.exr"), fs::file_size(path("whole.exr")) / 2);
-    {
-        std::ofstream(path("text.exr")) << "not an image";
-    }
+    { std::ofstream(path("text.exr")) << "not an image"; }
     for (const char* name : {"cut.exr", "text.exr", "missing.exr"}) {
         SCOPED_TRACE(name);
         try {

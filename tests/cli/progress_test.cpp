@@ -14,7 +14,7 @@ TEST(Progress, FormatsDurations) {
         double seconds;
         const char* text;
     };
-    const Row rows[] = {{0.0, "0:00"},   {7.9, "0:07"},       {59.99, "0:59"},  {60.0, "1:00"},
+    const Row rows[] = {{0.0, "0:00"},    {7.9, "0:07"},       {59.99, "0:59"}, {60.0, "1:00"},
                         {754.0, "12:34"}, {3723.5, "1:02:03"}, {-5.0, "0:00"}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.seconds);
@@ -25,7 +25,8 @@ TEST(Progress, FormatsDurations) {
 TEST(Progress, StatusLineShowsWhatIsKnown) {
     EXPECT_EQ(statusLine(3, 24, 1003, "Interpolating (pass 2/6)", 12.0, 90.0),
               "frame 3 of 24 (1003) | Interpolating (pass 2/6) | 0:12 elapsed | about 1:30 left");
-    EXPECT_EQ(statusLine(1, 24, 1001, "", 0.4, std::nullopt), "frame 1 of 24 (1001) | 0:00 elapsed");
+    EXPECT_EQ(statusLine(1, 24, 1001, "", 0.4, std::nullopt),
+              "frame 1 of 24 (1001) | 0:00 elapsed");
 }
 
 TEST(Progress, EstimatesFromTheAveragePace) {

@@ -40,8 +40,8 @@ TEST(SequencePattern, NamesFramesAsPrintfWould) {
 }
 
 TEST(SequencePattern, RefusesPatternsWithoutExactlyOneField) {
-    for (const char* pattern : {"name.exr", "name.%04x.exr", "a.##.b.###.exr", "x.%04d.#.exr",
-                                "frames/name.0001.exr"}) {
+    for (const char* pattern :
+         {"name.exr", "name.%04x.exr", "a.##.b.###.exr", "x.%04d.#.exr", "frames/name.0001.exr"}) {
         SCOPED_TRACE(pattern);
         try {
             SequencePattern sequence(pattern);
@@ -124,8 +124,7 @@ TEST_F(SequenceOnDiskTest, CanonicalPathsSeeThroughLinksAndDots) {
     EXPECT_EQ(canonicalPath(pattern("sub/../a.0001.exr")), direct);
     EXPECT_EQ(canonicalPath(pattern("sub/link/a.0001.exr")), direct);
     // A file still to be written, below a linked folder.
-    EXPECT_EQ(canonicalPath(pattern("sub/link/b.0001.exr")),
-              canonicalPath(pattern("b.0001.exr")));
+    EXPECT_EQ(canonicalPath(pattern("sub/link/b.0001.exr")), canonicalPath(pattern("b.0001.exr")));
     EXPECT_NE(canonicalPath(pattern("a.0002.exr")), direct);
 }
 
