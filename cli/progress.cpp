@@ -219,7 +219,7 @@ double Progress::elapsedSeconds() const {
 
 std::string Progress::currentLine() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (index_ == 0)
+    if (index_ == 0 || finished_)
         return "";
     const double elapsed = elapsedSeconds();
     return statusLine(index_, total_, frame_, message_, elapsed,
@@ -264,6 +264,10 @@ void Progress::endFrame(const std::string& path) {
 }
 
 void Progress::finish(const std::string& summary) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+    }
     if (style_ == Style::Quiet)
         return;
     if (relay_)

@@ -68,6 +68,7 @@ private:
     int frame_ = 0;
     int done_ = 0;
     std::string message_;
+    bool finished_ = false;
     std::unique_ptr<TerminalRelay> relay_;
 };
 

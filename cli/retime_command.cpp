@@ -275,7 +275,11 @@ int runRetime(const Args& args) {
         node.setKnob("debug", "true");
     applyTimingOptions(node, options.timing);
 
-    if (!script.validate(node, frames->firstFrame())) {
+    // The published range is the same at every frame. Validating decodes the
+    // source frames that frame needs: take one the run renders anyway.
+    const int probeFrame =
+        options.timing.frames ? options.timing.frames->front() : frames->firstFrame();
+    if (!script.validate(node, probeFrame)) {
         if (!frames->failure().empty())
             throw Error(frames->failure());
         std::cerr << "tweenora: error: " << node.name() << ": " << node.errorMessage() << "\n";
@@ -311,6 +315,10 @@ int runRetime(const Args& args) {
             // A source file that fails to decode surfaces here or below.
             if (frames->failure().empty())
                 throw;
+        } catch (const std::exception& e) {
+            // What the node lets through (device selection failing, say).
+            std::cerr << "tweenora: error: frame " << frame << ": " << e.what() << "\n";
+            return kExitRenderFailed;
         }
         if (!frames->failure().empty())
             throw Error(frames->failure());

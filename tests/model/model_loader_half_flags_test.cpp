@@ -53,8 +53,9 @@ TEST(CpuHalfCasting, FlagsAreSwitchedOffAndAnnouncedOnlyWithDebug) {
         const std::string line = name + kCpuLine;
         const bool announced = output.out.find(line) != std::string::npos;
         EXPECT_EQ(announced, debug && kNetworkHasFlags) << output.out;
-        if (!debug)
+        if (!debug) {
             EXPECT_EQ(output.out, "");
+        }
 
         // With cast_half still on, the network would round its output through float16.
         const at::Tensor img0 = at::full({1, 3, 32, 32}, 0.1f + 1e-5f);

@@ -224,6 +224,7 @@ TEST(Logging, ConstructionSwitchesTraceLinesOff) {
     EXPECT_EQ(log.text(), "");
     diagnostics::applyDebugLevel(true);
     node.setKnob("padding", "20");
+    std::cerr << "LOG[" << log.text() << "]" << std::endl;
     EXPECT_EQ(log.text(),
               "debug: Tweenora::knob_changed called\n"
               "debug: [Tweenora::knob_changed] knob_changed called on: padding\n");

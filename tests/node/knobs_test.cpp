@@ -197,8 +197,9 @@ void expectPanel(const host::HostNode& node, const std::vector<Row>& rows) {
             EXPECT_EQ(knob.label(), nullptr);
         }
         EXPECT_EQ(knob.kind(), row.kind);
-        if (row.text)
+        if (row.text) {
             EXPECT_EQ(knob.text(), row.text);
+        }
         EXPECT_TRUE(knob.all_of(row.set));
         EXPECT_FALSE(knob.any_of(row.cleared));
         // Flags that are no host default are set exactly where the panel asks.

@@ -176,6 +176,7 @@ TEST(InterpolationRoad, HandsTheNetworkItsArguments) {
         RetimeRig rig(uniformClip(1, 3, kBox));
         torch::jit::Module recorder = recorderNetwork();
         rig.useNetwork(recorder);
+        rig.setKnob("input_channels", "rgb");  // one group: one call
         rig.setKnob("threshold", "0.2");
         rig.setKnob(row.knob, row.value);
         rig.showPosition(1.3f);

@@ -84,6 +84,7 @@ TEST(RenderStripe, OtherThresholdsAndNanTimestepsInterpolate) {
         torch::jit::Module recorder = recorderNetwork();
         rig.useNetwork(recorder);
         rig.setKnob("colorspace_convert", "false");
+        rig.setKnob("input_channels", "rgb");  // one group: one call
         rig.setKnob("threshold", row.threshold);
         rig.showPosition(row.position);
         rig.render(1, Mask_RGB);
