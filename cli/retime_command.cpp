@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -234,7 +235,7 @@ std::string secondsText(double seconds) {
 }  // namespace
 
 int runRetime(const Args& args) {
-    const RetimeOptions options = parseOptions(args);
+    RetimeOptions options = parseOptions(args);
     if (options.help) {
         std::cout << kRetimeUsage << timingOptionsHelp() << kRetimeOptions;
         return kExitOk;
@@ -244,8 +245,13 @@ int runRetime(const Args& args) {
     const SequencePattern input(options.input);
     const SequencePattern output(options.output);
     checkWritableFormat(output.path(0));
-    auto frames = std::make_shared<SequenceFrames>(input, inputSpan(input, options.timing),
-                                                   options.colorspace);
+    const FrameSpan span = inputSpan(input, options.timing);
+    auto frames = std::make_shared<SequenceFrames>(input, span, options.colorspace);
+    // The node would fill its input range from the clip on its first
+    // validation; set now, it maps the very first frame right, so the host
+    // decodes no source frame the run does not need.
+    if (!options.timing.range)
+        options.timing.range = InputRange{span.first, span.last};
 
     // The node reads the device index where a batch render's --gpu leaves it.
     if (options.gpu)
@@ -277,6 +283,7 @@ int runRetime(const Args& args) {
 
     // The published range is the same at every frame. Validating decodes the
     // source frames that frame needs: take one the run renders anyway.
+    const auto renderStart = std::chrono::steady_clock::now();
     const int probeFrame =
         options.timing.frames ? options.timing.frames->front() : frames->firstFrame();
     if (!script.validate(node, probeFrame)) {
@@ -349,7 +356,8 @@ int runRetime(const Args& args) {
     }
     script.close(node);
 
-    const double seconds = progress.elapsedSeconds();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - renderStart).count();
     char rate[32];
     std::snprintf(rate, sizeof(rate), "%.3g", outFrames.size() / std::max(seconds, 1e-9));
     progress.finish("wrote " + std::to_string(outFrames.size()) + " frames to " + output.text() +

@@ -192,8 +192,13 @@ void applyTimingOptions(host::HostNode& node, const TimingOptions& options) {
         for (const FrameKey& key : options.frameKeys)
             node.setKey("output_frame", key.frame, key.value);
     }
-    for (const auto& [knob, value] : options.knobValues)
-        node.setKnob(knob, value);
+    for (const auto& [knob, value] : options.knobValues) {
+        try {
+            node.setKnob(knob, value);
+        } catch (const Error& e) {
+            throw Error("--set: '" + knob + "=" + value + "': " + e.what());
+        }
+    }
 }
 
 const char* timingOptionsHelp() {

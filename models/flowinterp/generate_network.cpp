@@ -35,6 +35,8 @@ torch::jit::Module buildNetwork() {
     flow.register_attribute("search_radius", c10::IntType::get(), int64_t(4));
     flow.register_attribute("warps", c10::IntType::get(), int64_t(2));
     flow.register_attribute("inner", c10::IntType::get(), int64_t(10));
+    flow.register_attribute("edge_mode", c10::IntType::get(), int64_t(1));
+    flow.register_attribute("edge_sigma", c10::FloatType::get(), 0.05);
     defineMethods(flow, tweenora::models::flowEstimatorMethods());
 
     torch::jit::Module synth = makeModule("FrameSynthesiser");

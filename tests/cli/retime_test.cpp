@@ -71,8 +71,9 @@ Image load(const fs::path& file) {
     return image;
 }
 
-// Mean squared error over the named channels, values clamped to the displayable
-// range so that the highlights do not swamp the rest.
+// Mean squared error over the named channels. Colour is compared as displayed,
+// clamped to 0-1, so that the highlights do not swamp the rest; other channels
+// (depth) as they are.
 double meanSquaredError(const Image& a, const Image& b, const std::vector<std::string>& names,
                         const Image* c = nullptr) {
     double sum = 0.0;
@@ -84,10 +85,12 @@ double meanSquaredError(const Image& a, const Image& b, const std::vector<std::s
         EXPECT_GE(ib, 0) << name;
         if (ia < 0 || ib < 0)
             return 0.0;
+        const bool colour = name == "R" || name == "G" || name == "B";
+        auto shown = [colour](float v) { return colour ? std::clamp(v, 0.0f, 1.0f) : v; };
         for (size_t p = 0; p < a.pixelCount(); ++p) {
             // With c given, a is compared as the average of a and c.
             const float va = c ? 0.5f * (a.at(p, ia) + c->at(p, ic)) : a.at(p, ia);
-            const double d = std::clamp(va, 0.0f, 1.0f) - std::clamp(b.at(p, ib), 0.0f, 1.0f);
+            const double d = double(shown(va)) - shown(b.at(p, ib));
             sum += d * d;
             ++count;
         }
@@ -264,7 +267,8 @@ TEST_F(RetimeTest, DepthIsInterpolatedOnlyWhenAsked) {
     // Alpha is interpolated with the colour.
     EXPECT_LT(meanSquaredError(rgba, exact, {"A"}), meanSquaredError(source, exact, {"A"}));
     // Asked for, depth is interpolated too: it moves towards the exact depth.
-    EXPECT_GT(meanSquaredError(all, source, {"depth.Z"}), 0.0);
+    EXPECT_LT(meanSquaredError(all, exact, {"depth.Z"}),
+              meanSquaredError(source, exact, {"depth.Z"}));
 }
 
 TEST_F(RetimeTest, PngInPngOut) {
@@ -273,7 +277,7 @@ TEST_F(RetimeTest, PngInPngOut) {
     for (int frame = 1; frame <= kClipFrames; ++frame) {
         WriteSettings settings;
         settings.inputType = SampleType::UInt8;
-        writeImage((folder_ / "in" / frameName("p", frame, "png")).string(),
+        writeImage((folder_ / "in" / ("p." + std::to_string(frame) + ".png")).string(),
                    readImage(inFrame(frame).string(), Colorspace::Auto), settings);
     }
     ToolRun r =
@@ -282,9 +286,9 @@ TEST_F(RetimeTest, PngInPngOut) {
     for (int frame = 1; frame <= 3; ++frame) {
         SCOPED_TRACE(frame);
         EXPECT_EQ(load(outFrame(frame, "out", "png")).pixels,
-                  load(folder_ / "in" / frameName("p", frame, "png")).pixels);
+                  load(folder_ / "in" / ("p." + std::to_string(frame) + ".png")).pixels);
     }
-    r = retime({in("p.####.png"), out("h.####.png"), "--speed", "0.5", "--cpu", "--frames", "4"});
+    r = retime({in("p.#.png"), out("h.####.png"), "--speed", "0.5", "--cpu", "--frames", "4"});
     ASSERT_EQ(r.status, 0) << r.err;
     const Image half = load(folder_ / "out" / "h.0004.png");
     EXPECT_EQ(half.spec.format, OIIO::TypeDesc::UINT8);

@@ -4,6 +4,7 @@
 #include "node/Tweenora.h"
 
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -224,10 +225,43 @@ TEST(Logging, ConstructionSwitchesTraceLinesOff) {
     EXPECT_EQ(log.text(), "");
     diagnostics::applyDebugLevel(true);
     node.setKnob("padding", "20");
-    std::cerr << "LOG[" << log.text() << "]" << std::endl;
-    EXPECT_EQ(log.text(),
-              "debug: Tweenora::knob_changed called\n"
-              "debug: [Tweenora::knob_changed] knob_changed called on: padding\n");
+    EXPECT_NE(log.text().find("debug: Tweenora::knob_changed called\n"
+                              "debug: [Tweenora::knob_changed] knob_changed called on: padding\n"),
+              std::string::npos)
+        << log.text();
+}
+
+TEST(Logging, LastNodeToValidateDecidesForAll) {
+    const FakeGpu gpu = FakeGpu::cpuOnly();
+    model::ScopedGpuQueries installed(gpu);
+    host::Script script;
+    host::HostNode& source = script.createSource(testing::clipOfSize(64, 32));
+    host::HostNode& verbose = script.createNode("Tweenora", "Verbose");
+    host::HostNode& quiet = script.createNode("Tweenora", "Quiet");
+    script.connect(verbose, 0, source);
+    script.connect(quiet, 0, source);
+    verbose.setKnob("debug", "true");
+    const std::string entry = "debug: Tweenora::_validate called\n";
+    const std::string range = "debug: Input range: 1 to 10 (10 frames)\n";
+    struct Step {
+        host::HostNode& node;
+        bool entryShown;  // the first line, logged under the level the previous call left
+        bool rangeShown;  // logged under this node's own debug
+    };
+    const Step steps[] = {
+        {verbose, false, true},
+        {verbose, true, true},
+        {quiet, true, false},
+        {quiet, false, false},
+        {verbose, false, true},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE("step " + std::to_string(i + 1));
+        LogCapture log;
+        script.validate(steps[i].node, 1);
+        EXPECT_EQ(log.text().rfind(entry, 0) == 0, steps[i].entryShown) << log.text();
+        EXPECT_EQ(log.text().find(range) != std::string::npos, steps[i].rangeShown) << log.text();
+    }
 }
 
 TEST(Logging, OffSilencesWarningsAndErrorsToo) {

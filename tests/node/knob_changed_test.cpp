@@ -5,11 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <DDImage/Box.h>
-#include <DDImage/Channel.h>
-#include <DDImage/Format.h>
-
-#include "host/Clip.h"
 #include "host/Script.h"
 #include "model/gpu_queries.h"
 #include "node/Tweenora.h"
@@ -18,20 +13,8 @@
 namespace tweenora {
 namespace {
 
+using testing::clipOfSize;
 using testing::FakeGpu;
-
-//! Frames 1 to 10 of width x height; the pixels play no part here.
-std::shared_ptr<host::Clip> clipOfSize(int width, int height) {
-    auto frames = std::make_shared<host::MemoryFrames>();
-    for (int frame = 1; frame <= 10; ++frame) {
-        host::ClipFrame data;
-        data.box = DD::Image::Box(0, 0, width, height);
-        data.format = DD::Image::Format(width, height);
-        data.planes[DD::Image::Chan_Red] = {};
-        frames->setFrame(frame, std::move(data));
-    }
-    return std::make_shared<host::Clip>(frames);
-}
 
 //! A Tweenora node reading a clip of the given size, validated once.
 struct Graph {

@@ -14,6 +14,11 @@
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <DDImage/Box.h>
+#include <DDImage/Channel.h>
+#include <DDImage/Format.h>
+
+#include "host/Clip.h"
 #include "model/gpu_queries.h"
 
 namespace tweenora::testing {
@@ -119,5 +124,18 @@ private:
     std::string name_;
     std::optional<std::string> previous_;
 };
+
+//! Frames 1 to 10 of width x height with a red channel; the pixels play no part.
+inline std::shared_ptr<host::Clip> clipOfSize(int width, int height) {
+    auto frames = std::make_shared<host::MemoryFrames>();
+    for (int frame = 1; frame <= 10; ++frame) {
+        host::ClipFrame data;
+        data.box = DD::Image::Box(0, 0, width, height);
+        data.format = DD::Image::Format(width, height);
+        data.planes[DD::Image::Chan_Red] = {};
+        frames->setFrame(frame, std::move(data));
+    }
+    return std::make_shared<host::Clip>(frames);
+}
 
 }  // namespace tweenora::testing

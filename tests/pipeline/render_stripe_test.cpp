@@ -114,7 +114,7 @@ TEST(RenderStripe, RendersOverTheUnionOfBothSourceBoxes) {
         int frame;
         Box frameBox;
     };
-    for (const Row& row : {Row{1.0f, 1, box1}, Row{1.9995f, 2, box2}}) {
+    for (const Row& row : {Row{1.0005f, 1, box1}, Row{1.9995f, 2, box2}}) {
         SCOPED_TRACE(row.frame);
         RetimeRig rig(clip);
         rig.useNetwork(raisingNetwork("the network must not run"));

@@ -13,6 +13,7 @@
 //   half_flags                img0 through a submodule with cast_half/synth_fp32
 //                             (both true as saved) and a float64 buffer
 //   no_half_flags             the same without the two attributes
+//   int_half_flag             img0, with a cast_half attribute that is an int, not a bool
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -131,6 +132,14 @@ def forward(self, x: Tensor) -> Tensor:
     return m;
 }
 
+// A flag of the wrong type: switching it off fails after the module has loaded.
+Module intHalfFlag() {
+    Module m("IntHalfFlag");
+    m.register_attribute("cast_half", c10::IntType::get(), int64_t(1));
+    m.define(forwardReturning("    return img0\n"));
+    return m;
+}
+
 double numberArgument(int argc, char** argv) {
     if (argc < 4)
         throw std::invalid_argument("this kind needs a value");
@@ -160,6 +169,7 @@ int main(int argc, char** argv) {
         {"wrong_shape", [] { return wrongShape(); }},
         {"half_flags", [] { return halfFlags(true); }},
         {"no_half_flags", [] { return halfFlags(false); }},
+        {"int_half_flag", [] { return intHalfFlag(); }},
     };
     const auto builder = builders.find(kind);
     if (builder == builders.end()) {

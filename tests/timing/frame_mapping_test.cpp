@@ -162,18 +162,33 @@ TEST(GetRequests, AsksBothCopiesForTheirWholeBox) {
 TEST(Hash, FollowsTheMappingAndThePictureSettings) {
     RetimeGraph graph(1, 100);
     graph.speedMode(1, 100, "0.5");
-    const auto hashAt = [&](double frame) { return graph.script.hash(*graph.node, frame); };
+    // The node's own contribution, apart from the knob values the host hashes anyway.
+    const auto appended = [&](double frame) {
+        DD::Image::Hash hash;
+        graph.at(frame).append(hash);
+        return hash;
+    };
 
     // 250 is clamped to 199: the same source frames and timestep.
-    EXPECT_EQ(hashAt(250), hashAt(199));
-    EXPECT_NE(hashAt(1), hashAt(2));
+    EXPECT_EQ(appended(250), appended(199));
+    EXPECT_EQ(graph.script.hash(*graph.node, 250), graph.script.hash(*graph.node, 199));
+    EXPECT_NE(appended(1), appended(2));
 
-    const DD::Image::Hash before = hashAt(10);
-    graph.node->setKnob("steps", "3");
-    EXPECT_NE(hashAt(10), before);
-    const DD::Image::Hash withSteps = hashAt(10);
-    graph.node->setKnob("threshold", "0.25");
-    EXPECT_NE(hashAt(10), withSteps);
+    const struct {
+        const char* knob;
+        const char* value;
+    } changes[] = {{"steps", "3"},
+                   {"threshold", "0.25"},
+                   {"max_size", "512"},
+                   {"nan_error_threshold", "7"},
+                   {"colorspace_convert", "false"},
+                   {"speed", "0.5000001"}};
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.knob);
+        const DD::Image::Hash before = appended(10);
+        graph.node->setKnob(change.knob, change.value);
+        EXPECT_NE(appended(10), before);
+    }
 }
 
 TEST(Hash, FrameModeFramesShowingTheSameSourceHashAlike) {
