@@ -55,10 +55,14 @@ bool isColour(Channel c) {
     return c == DD::Image::Chan_Red || c == DD::Image::Chan_Green || c == DD::Image::Chan_Blue;
 }
 
-// Rows are stored from the top in files and from the bottom in the host;
-// this is the host row of file row fileY inside a display window of height.
-ImageHeader headerFromSpec(const std::string& path, const std::string& formatName,
-                           const OIIO::ImageSpec& spec) {
+// Rows are stored from the top in files and from the bottom in the host, so
+// the data window flips inside the display window. parts are the file's parts
+// that hold channels (one, but for a multi-part EXR); they share their windows.
+ImageHeader headerFromParts(const std::string& path, const std::string& formatName,
+                            const std::vector<OIIO::ImageSpec>& parts) {
+    const OIIO::ImageSpec& spec = parts.front();
+    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0)
+        throw Error(quoted(path) + ": holds no pixels");
     ImageHeader header;
     header.path = path;
     header.formatName = formatName;
@@ -69,20 +73,47 @@ ImageHeader headerFromSpec(const std::string& path, const std::string& formatNam
                                       spec.get_float_attribute("PixelAspectRatio", 1.0f));
     header.sampleType = sampleTypeOf(spec);
     header.unassociatedAlpha = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;
-    for (const std::string& name : spec.channelnames) {
-        FileChannel channel{name, channelsForFileName(name)};
-        for (Channel c : channel.channels) {
-            if (header.channels.contains(c)) {
-                throw Error(quoted(path) + ": channel " + name + " fills " + DD::Image::getName(c) +
-                            ", which another channel already fills");
+    for (const OIIO::ImageSpec& part : parts) {
+        if (sampleTypeOf(part) == SampleType::Float)
+            header.sampleType = SampleType::Float;
+        for (const std::string& name : part.channelnames) {
+            FileChannel channel{name, channelsForFileName(name)};
+            for (Channel c : channel.channels) {
+                if (header.channels.contains(c)) {
+                    throw Error(quoted(path) + ": channel " + name + " fills " +
+                                DD::Image::getName(c) + ", which another channel already fills");
+                }
+                header.channels += c;
             }
-            header.channels += c;
+            header.layout.push_back(std::move(channel));
         }
-        header.layout.push_back(std::move(channel));
     }
-    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0)
-        throw Error(quoted(path) + ": holds no pixels");
     return header;
+}
+
+// A multi-part EXR may keep layers in parts of their own: every part counts,
+// and all must share the first part's windows. Other formats' subimages
+// (pages, animation frames) are no layers; only the first is read.
+std::vector<OIIO::ImageSpec> partsOf(OIIO::ImageInput& in, const std::string& path) {
+    std::vector<OIIO::ImageSpec> parts{in.spec()};
+    if (std::string(in.format_name()) == "openexr") {
+        for (int part = 1; in.seek_subimage(part, 0); ++part) {
+            const OIIO::ImageSpec& spec = in.spec();
+            const OIIO::ImageSpec& first = parts.front();
+            if (spec.x != first.x || spec.y != first.y || spec.width != first.width ||
+                spec.height != first.height || spec.full_x != first.full_x ||
+                spec.full_y != first.full_y || spec.full_width != first.full_width ||
+                spec.full_height != first.full_height)
+                throw Error(quoted(path) + ": part " + std::to_string(part) +
+                            " has other windows than the first part");
+            parts.push_back(spec);
+        }
+        in.seek_subimage(0, 0);
+    }
+    for (const OIIO::ImageSpec& spec : parts)
+        if (spec.deep)
+            throw Error(quoted(path) + ": deep images cannot be retimed");
+    return parts;
 }
 
 std::unique_ptr<OIIO::ImageInput> openInput(const std::string& path) {
@@ -227,19 +258,32 @@ float linearToSrgb(float v) {
 
 ImageHeader readHeader(const std::string& path) {
     std::unique_ptr<OIIO::ImageInput> in = openInput(path);
-    return headerFromSpec(path, in->format_name(), in->spec());
+    return headerFromParts(path, in->format_name(), partsOf(*in, path));
 }
 
 host::ClipFrame readImage(const std::string& path, Colorspace colorspace) {
     std::unique_ptr<OIIO::ImageInput> in = openInput(path);
-    const OIIO::ImageSpec spec = in->spec();
-    const ImageHeader header = headerFromSpec(path, in->format_name(), spec);
-    const int width = spec.width, height = spec.height, nch = spec.nchannels;
-    std::vector<float> pixels(size_t(width) * height * nch);
-    if (!in->read_image(0, 0, 0, nch, OIIO::TypeDesc::FLOAT, pixels.data())) {
-        const std::string reason = in->geterror();
-        throw Error(quoted(path) + ": cannot decode it" + (reason.empty() ? "" : ": " + reason));
+    const std::vector<OIIO::ImageSpec> parts = partsOf(*in, path);
+    const ImageHeader header = headerFromParts(path, in->format_name(), parts);
+    const int width = parts.front().width, height = parts.front().height;
+    int total = 0;
+    for (const OIIO::ImageSpec& part : parts)
+        total += part.nchannels;
+    // One interleaved block per part, side by side: channel c of the file
+    // (counted over all parts) sits at offset c within a pixel of total values.
+    std::vector<float> pixels(size_t(width) * height * total);
+    int first = 0;
+    for (size_t part = 0; part < parts.size(); ++part) {
+        const int nch = parts[part].nchannels;
+        const OIIO::stride_t xstride = OIIO::stride_t(total * sizeof(float));
+        if (!in->read_image(int(part), 0, 0, nch, OIIO::TypeDesc::FLOAT, &pixels[first], xstride)) {
+            const std::string reason = in->geterror();
+            throw Error(quoted(path) + ": cannot decode it" +
+                        (reason.empty() ? "" : ": " + reason));
+        }
+        first += nch;
     }
+    const int nch = total;
 
     host::ClipFrame frame;
     frame.box = header.box;

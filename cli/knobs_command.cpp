@@ -107,8 +107,8 @@ void printJson(const std::vector<host::HostKnob*>& knobs, std::ostream& out) {
         for (size_t f = 0; f < flags.size(); ++f)
             out << (f ? ", " : "") << jsonString(flags[f]);
         out << "], \"visible\": " << (knob.isVisible() ? "true" : "false")
-            << ", \"enabled\": " << (knob.isEnabled() ? "true" : "false") << ", \"tooltip\": "
-            << (knob.tooltip().empty() ? "null" : jsonString(knob.tooltip()));
+            << ", \"enabled\": " << (knob.isEnabled() ? "true" : "false")
+            << ", \"tooltip\": " << (knob.tooltip().empty() ? "null" : jsonString(knob.tooltip()));
         if (isText(knob))
             out << ", \"text\": " << jsonString(knob.text());
         if (!knob.entries().empty()) {
@@ -124,11 +124,17 @@ void printJson(const std::vector<host::HostKnob*>& knobs, std::ostream& out) {
     out << "]\n";
 }
 
-// One line for texts that hold line breaks.
+// One line for texts that hold line breaks or tabs.
 std::string oneLine(const std::string& text) {
     std::string out;
-    for (const char c : text)
-        out += c == '\n' ? std::string("\\n") : std::string(1, c);
+    for (const char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else
+            out += c;
+    }
     return out;
 }
 
@@ -139,7 +145,7 @@ std::string padded(std::string text, size_t width) {
 }
 
 void printTable(const std::vector<host::HostKnob*>& knobs, std::ostream& out) {
-    out << padded("#", 3) << padded("name", 20) << padded("label", 24) << padded("kind", 20)
+    out << padded("#", 3) << padded("name", 20) << padded("label", 28) << padded("kind", 20)
         << padded("default", 14) << padded("state", 16) << "flags\n";
     for (size_t i = 0; i < knobs.size(); ++i) {
         const host::HostKnob& knob = *knobs[i];
@@ -148,8 +154,9 @@ void printTable(const std::vector<host::HostKnob*>& knobs, std::ostream& out) {
             flags += (flags.empty() ? "" : " ") + flag;
         std::string state = knob.isVisible() ? "visible" : "hidden";
         state += knob.isEnabled() ? "" : ",disabled";
-        out << padded(std::to_string(i + 1), 3) << padded(knob.name().empty() ? "-" : knob.name(), 20)
-            << padded(knob.label() ? "\"" + std::string(knob.label()) + "\"" : "-", 24)
+        out << padded(std::to_string(i + 1), 3)
+            << padded(knob.name().empty() ? "-" : knob.name(), 20)
+            << padded(knob.label() ? "\"" + std::string(knob.label()) + "\"" : "-", 28)
             << padded(knob.kind(), 20) << padded(knob.hasValue() ? knob.defaultText() : "", 14)
             << padded(state, 16) << (flags.empty() ? "-" : flags) << "\n";
         if (isText(knob) && !knob.text().empty())
@@ -235,6 +242,7 @@ int runInfo(const Args& args) {
         out << "Local GPU: " << name->text() << "\n";
     if (const host::HostKnob* memory = node.knob("gpuMemory"); memory && !memory->text().empty())
         out << "GPU memory: " << plainText(memory->text()) << "\n";
+    out << "\n";
     // The About tab's texts, in panel order.
     bool inAbout = false;
     for (const host::HostKnob* knob : node.knobs()) {

@@ -112,8 +112,8 @@ GpuProbe Tweenora::probeGpu(bool fromKnobs) {
 
     if (probe.cudaAvailable)
         probe.memoryText = model::memoryText(totalMemory, gpu_sm, probe.supported);
-    probe.buildText = probe.cudaBuild ? model::buildText(cudaRuntime, cuDnn)
-                                      : model::noCudaBuildText();
+    probe.buildText =
+        probe.cudaBuild ? model::buildText(cudaRuntime, cuDnn) : model::noCudaBuildText();
     probe.nativeText = model::nativeSupportText(native_sm);
     probe.compatibilityText = model::compatibilityText(cudaRuntime, cuDnn);
 

@@ -53,8 +53,7 @@ const GpuQueries& torchGpuQueries();
 //! Installs queries for the lifetime of the guard, then restores the previous ones.
 class ScopedGpuQueries {
 public:
-    explicit ScopedGpuQueries(const GpuQueries& queries)
-        : previous_(installGpuQueries(&queries)) {}
+    explicit ScopedGpuQueries(const GpuQueries& queries) : previous_(installGpuQueries(&queries)) {}
     ~ScopedGpuQueries() { installGpuQueries(previous_); }
     ScopedGpuQueries(const ScopedGpuQueries&) = delete;
     ScopedGpuQueries& operator=(const ScopedGpuQueries&) = delete;

@@ -46,8 +46,8 @@ std::optional<std::string> nativeSmFromConfig(const std::string& configuration) 
         if (mark == std::string::npos)
             return std::nullopt;
         std::string digits;
-        for (size_t i = mark + 1; i < line.size() && std::isdigit(static_cast<unsigned char>(line[i]));
-             ++i)
+        for (size_t i = mark + 1;
+             i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])); ++i)
             digits += line[i];
         return digits;
     }
@@ -104,7 +104,8 @@ std::string memoryText(uint64_t totalGlobalMem, const std::string& gpuSm, bool s
 std::string kernelText(const std::string& gpuSm, const std::string& nativeSm) {
     const bool jit = std::stoi(gpuSm) > std::stoi(nativeSm);
     return "Since your current GPU is sm_" + gpuSm +
-           (jit ? ", you will rely on JIT-compiled kernels." : ", you will rely on native kernels.");
+           (jit ? ", you will rely on JIT-compiled kernels."
+                : ", you will rely on native kernels.");
 }
 
 std::string nativeSupportText(const std::string& nativeSm) {
@@ -146,9 +147,8 @@ std::string invalidDeviceIdText() {
 }
 
 std::string jitKernelAdvice(const std::string& nativeSm, const std::string& gpuSm) {
-    return "Tweenora: This plugin build natively supports up to compute capability sm_" +
-           nativeSm + ". Since your current GPU is sm_" + gpuSm +
-           ", you will rely on JIT-compiled kernels.";
+    return "Tweenora: This plugin build natively supports up to compute capability sm_" + nativeSm +
+           ". Since your current GPU is sm_" + gpuSm + ", you will rely on JIT-compiled kernels.";
 }
 
 std::string cudaCacheAdvice(const char* value) {

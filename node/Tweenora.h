@@ -34,7 +34,7 @@ struct GpuProbe {
     std::string memoryText;    //!< empty when CUDA is unavailable
     std::string kernelText;    //!< empty unless kernelKnown
     std::string nativeText;
-    std::string buildText;     //!< the CUDA/cuDNN versions, or the no-CUDA text
+    std::string buildText;  //!< the CUDA/cuDNN versions, or the no-CUDA text
     std::string compatibilityText;
 };
 
@@ -70,7 +70,6 @@ private:
     GpuProbe panelTexts_;
 
 public:
-
     // --- node/knob_changed.cpp: reactions to knob changes
     //! Always returns 1.
     int knob_changed(DD::Image::Knob* k) override;

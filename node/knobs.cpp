@@ -171,8 +171,7 @@ void Tweenora::knobs(Knob_Callback f) {
     Int_knob(f, &steps, "steps", "steps");
     SetFlags(f, Knob::EARLY_STORE);
     Tooltip(f, kTipSteps);
-    Enumeration_knob(f, &flow_magnitude, kFlowMagnitudeEntries, "flow_magnitude",
-                     "flow magnitude");
+    Enumeration_knob(f, &flow_magnitude, kFlowMagnitudeEntries, "flow_magnitude", "flow magnitude");
     SetFlags(f, Knob::EARLY_STORE);
     Tooltip(f, kTipFlowMagnitude);
     // Hidden: saved and scriptable, never shown.

@@ -64,9 +64,6 @@ at::Tensor padToMultiple(const at::Tensor& x, int64_t m) {
     const int64_t width = x.size(3);
     const int64_t right = (width + m - 1) / m * m - width;
     const int64_t bottom = (height + m - 1) / m * m - height;
-    if (right == 0 && bottom == 0) {
-        return x;
-    }
     namespace F = torch::nn::functional;
     return F::pad(x, F::PadFuncOptions({0, right, 0, bottom}).mode(torch::kReplicate).value(0));
 }

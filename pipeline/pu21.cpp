@@ -61,36 +61,25 @@ double pu21ReferenceValue() {
 
 at::Tensor pu21Encode(const at::Tensor& x) {
     at::Tensor t = x.mul(kLinearScale);
-    encodeScaled(t);
-    return t;
+    at::Tensor y = at::clamp_min(t, 0.0); y = y.add(kLuminanceOffset);
+    at::Tensor a = y.pow(kP3);
+    at::Tensor d = a.mul(kP2); d = d.add(1.0);
+    at::Tensor n = a.mul(kP1); n = n.add(kP0);
+    at::Tensor r = n.div(d);
+    at::Tensor v = r.pow(kP4); v = v.sub(kP5); v = v.mul(kP6);
+    v = at::clamp_min(v, 0.0);
+    return v.div(pu21ReferenceValue());
 }
-
-void pu21EncodeInPlace(at::Tensor& x) {
-    x.mul_(kLinearScale);
-    encodeScaled(x);
-}
-
+void pu21EncodeInPlace(at::Tensor& x) { x = pu21Encode(x); }
 at::Tensor pu21Decode(const at::Tensor& e) {
-    at::Tensor w = e.clamp_min(0.0);
-    w.mul_(pu21ReferenceValue());
-    w.div_(kP6);
-    w.add_(kP5);
-    w.clamp_min_(1e-9);
-    w.pow_(kInvP4);
-    // den = p1 - w * p2, floored; negating first is exact, so p1 + (-m) rounds
-    // exactly like p1 - m without a filled tensor.
-    at::Tensor den = w.mul(kP2);
-    den.neg_();
-    den.add_(kP1);
-    den.clamp_min_(0.001);
-    w.sub_(kP0);
-    w.div_(den);
-    w.clamp_min_(1e-9);
-    w.pow_(kInvP3);
-    w.sub_(kLuminanceOffset);
-    w.clamp_(0.0, kMaxLuminance);
-    w.div_(kLinearScale);
-    return w;
+    at::Tensor v = at::clamp_min(e, 0.0).mul(pu21ReferenceValue());
+    at::Tensor w = v.div(kP6); w = w.add(kP5); w = at::clamp_min(w, 1e-9); w = w.pow(kInvP4);
+    at::Tensor m = w.mul(kP2);
+    at::Tensor den = at::full_like(m, kP1); den.sub_(m); den = at::clamp_min(den, 0.001);
+    at::Tensor q = w.sub(kP0); q = q.div(den); q = at::clamp_min(q, 1e-9);
+    at::Tensor yy = q.pow(kInvP3); yy = yy.sub(kLuminanceOffset);
+    yy = at::clamp(yy, 0.0, kMaxLuminance);
+    return yy.div(kLinearScale);
 }
 
 }  // namespace tweenora::pipeline

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // renderStripe: picks the road for one output plane and runs the two short ones.
 #include <algorithm>
+#include <cstring>
 #include <iostream>
 
 #include <ATen/ATen.h>
@@ -28,8 +29,9 @@ void copySourceFrame(Iop* source, ImagePlane& plane, const StripeArea& area) {
                                  at::TensorOptions().dtype(at::kFloat));
     pipeline::fetchSourcePlane(source, area.x, area.y, area.r, area.t, area.layerChannels,
                                area.outChannels, frame.data_ptr<float>());
-    pipeline::PlaneWriter(plane, Box(area.x, area.y, area.r, area.t), area.outChannels)
-        .writeChannels(frame);
+    at::Tensor packed = frame.permute({1, 2, 0}).contiguous();
+    plane.makeWritable();
+    std::memcpy(plane.writable(), packed.data_ptr<float>(), size_t(packed.numel()) * 4);
 }
 
 }  // namespace

@@ -37,10 +37,15 @@ torch::jit::Module buildNetwork() {
     flow.register_attribute("inner", c10::IntType::get(), int64_t(10));
     flow.register_attribute("edge_mode", c10::IntType::get(), int64_t(1));
     flow.register_attribute("edge_sigma", c10::FloatType::get(), 0.05);
+    flow.register_attribute("flow_eps", c10::FloatType::get(), 0.5);
+    flow.register_attribute("warp_mode", c10::IntType::get(), int64_t(0));
     defineMethods(flow, tweenora::models::flowEstimatorMethods());
 
     torch::jit::Module synth = makeModule("FrameSynthesiser");
     synth.register_module("ops", ops);
+    synth.register_attribute("occ_strength", c10::FloatType::get(), 1.0);
+    synth.register_attribute("sharpen", c10::FloatType::get(), 0.0);
+    synth.register_attribute("debug", c10::IntType::get(), int64_t(0));
     defineMethods(synth, tweenora::models::frameSynthesiserMethods());
 
     torch::jit::Module root = makeModule("FlowInterpolator");

@@ -113,13 +113,18 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, inner: int)
     # and Jacobi sweeps pull each vector towards its neighbours' mean.
     alpha = self.alpha
     gx0, gy0 = self.ops.gradients(img)
-    wx, wy = self.neighbour_weights(img)
-    den = torch.constant_pad_nd(wx, [0, 1, 0, 0], 0.0) + torch.constant_pad_nd(wx, [1, 0, 0, 0], 0.0)
-    den = den + torch.constant_pad_nd(wy, [0, 0, 0, 1], 0.0) + torch.constant_pad_nd(wy, [0, 0, 1, 0], 0.0)
-    norm = 1.0 / (den + 1e-6)
-    smooth = alpha * den * 0.25
+    iwx, iwy = self.neighbour_weights(img)
     for i in range(warps):
-        warped = self.ops.warp(tgt, flow, 0)
+        fx = (flow[:, :, :, 1:] - flow[:, :, :, :-1]).pow(2).sum(1, keepdim=True)
+        fy = (flow[:, :, 1:] - flow[:, :, :-1]).pow(2).sum(1, keepdim=True)
+        e2 = self.flow_eps * self.flow_eps
+        wx = iwx * torch.rsqrt(fx * (1.0 / e2) + 1.0)
+        wy = iwy * torch.rsqrt(fy * (1.0 / e2) + 1.0)
+        den = torch.constant_pad_nd(wx, [0, 1, 0, 0], 0.0) + torch.constant_pad_nd(wx, [1, 0, 0, 0], 0.0)
+        den = den + torch.constant_pad_nd(wy, [0, 0, 0, 1], 0.0) + torch.constant_pad_nd(wy, [0, 0, 1, 0], 0.0)
+        norm = 1.0 / (den + 1e-6)
+        smooth = alpha * den * 0.25
+        warped = self.ops.warp(tgt, flow, self.warp_mode)
         gx1, gy1 = self.ops.gradients(warped)
         ix = (gx0 + gx1) * 0.5
         iy = (gy0 + gy1) * 0.5
@@ -151,7 +156,7 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, inner: int)
             r2 = pull[:, 1:2] - b2
             du = torch.cat([(a22 * r1 - a12 * r2) / det, (a11 * r2 - a12 * r1) / det], 1)
         flow = flow + torch.clamp(du, -2.0, 2.0)
-        if self.median == 1:
+        for m in range(self.median):
             flow = self.ops.median3(flow)
     return flow
 )TS",
@@ -252,7 +257,7 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     back = torch.cat([self.ops.warp(f10, f01, 0), self.ops.warp(f01, f10, 0)], 0)
     mismatch = (flows + back).pow(2).sum(1, keepdim=True)
     scale = (flows.pow(2).sum(1, keepdim=True) + back.pow(2).sum(1, keepdim=True)) * 0.01 + 0.5
-    quality = torch.exp(-mismatch / scale) + 1e-3
+    quality = torch.exp(-mismatch / scale * self.occ_strength) + 1e-3
     q0 = quality[0:1] * (1.0 - t)
     q1 = quality[1:2] * t
     xs = torch.arange(w, dtype=flows.dtype, device=flows.device).view([1, w]).expand([h, w]).reshape([-1])
@@ -267,7 +272,12 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     share0 = torch.clamp(filled[:, 3:4], 0.0, 1.0)
     s0 = self.ops.warp(img0, ft * (-t), 2)
     s1 = self.ops.warp(img1, ft * (1.0 - t), 2)
-    return s0 * share0 + s1 * (1.0 - share0)
+    out = s0 * share0 + s1 * (1.0 - share0)
+    if self.sharpen > 0.0:
+        out = out + (out - self.ops.box(out, 1)) * self.sharpen
+    if self.debug == 1:
+        return torch.cat([out, s0, s1, share0.expand([1, 3, h, w])], 0)
+    return out
 )TS",
     };
     return methods;

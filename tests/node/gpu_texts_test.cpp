@@ -99,12 +99,9 @@ TEST(GpuTexts, KernelTextComparesCapabilities) {
 }
 
 TEST(GpuTexts, BuildTextSpellsBothCuDnnNumberings) {
-    EXPECT_EQ(buildText(11080, 8401),
-              "This version is built against CUDA 11.8.0 and cuDNN 8.4.1");
-    EXPECT_EQ(buildText(12080, 90100),
-              "This version is built against CUDA 12.8.0 and cuDNN 9.1.0");
-    EXPECT_EQ(buildText(12041, 90501),
-              "This version is built against CUDA 12.4.1 and cuDNN 9.5.1");
+    EXPECT_EQ(buildText(11080, 8401), "This version is built against CUDA 11.8.0 and cuDNN 8.4.1");
+    EXPECT_EQ(buildText(12080, 90100), "This version is built against CUDA 12.8.0 and cuDNN 9.1.0");
+    EXPECT_EQ(buildText(12041, 90501), "This version is built against CUDA 12.4.1 and cuDNN 9.5.1");
 }
 
 TEST(GpuTexts, OnlyTheReferencePairIsCompatible) {
@@ -137,9 +134,15 @@ TEST(GpuTexts, CudaCacheSizeIsReadAsAnInteger) {
         const std::string& expected;
     };
     const Row rows[] = {
-        {"4000000000", meets}, {" +4000000001", meets}, {"9223372036854775807", meets},
-        {"3999999999", low},   {"4e9", low},            {"abc", low},
-        {"", low},             {"-5000000000", low},    {nullptr, unset},
+        {"4000000000", meets},
+        {" +4000000001", meets},
+        {"9223372036854775807", meets},
+        {"3999999999", low},
+        {"4e9", low},
+        {"abc", low},
+        {"", low},
+        {"-5000000000", low},
+        {nullptr, unset},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.value ? row.value : "(unset)");

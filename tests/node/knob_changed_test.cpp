@@ -96,12 +96,18 @@ TEST(KnobChanged, InvalidatesOnlyForKnobsThatChangeThePicture) {
         bool invalidates;
     };
     const Row rows[] = {
-        {"speed", "0.25", true},          {"frame_range_start", "2", true},
-        {"frame_range_end", "9", true},   {"max_size", "1000", true},
-        {"overlap", "100", true},         {"padding", "10", false},
-        {"steps", "3", false},            {"threshold", "0.01", false},
-        {"input_channels", "rgb", false}, {"gpu_render_override", "false", false},
-        {"use_bfloat16", "false", false}, {"debug", "true", false},
+        {"speed", "0.25", true},
+        {"frame_range_start", "2", true},
+        {"frame_range_end", "9", true},
+        {"max_size", "1000", true},
+        {"overlap", "100", true},
+        {"padding", "10", false},
+        {"steps", "3", false},
+        {"threshold", "0.01", false},
+        {"input_channels", "rgb", false},
+        {"gpu_render_override", "false", false},
+        {"use_bfloat16", "false", false},
+        {"debug", "true", false},
         {"cuda_deviceid", "0", false},
     };
     for (const Row& row : rows) {

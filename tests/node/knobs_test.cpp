@@ -46,7 +46,8 @@ const char* const kT8 = "How to map source frames to output frames for retiming.
 const char* const kT9 =
     "Controls the speed of the retime based on the output range.\nValues below 1 slow down the "
     "clip. Values above 1 speed up movement.";
-const char* const kT10 = "Use this to specify the source frame at the current frame in the timeline.";
+const char* const kT10 =
+    "Use this to specify the source frame at the current frame in the timeline.";
 const char* const kT11 =
     "Sub-steps per frame (valid values are 1-6). This can provide better quality with a linear "
     "increase in computation time.";
@@ -145,8 +146,8 @@ std::vector<Row> panelWithGpu() {
          kT14},
         {"colorspace_convert", "colorspace conversion", "boolean", nullptr,
          kStartline | kEarly | kHidden, 0, kT15},
-        {"mixed_precision", "mixed precision", "boolean", nullptr, kEarly | kStartline | kHidden,
-         0, kT16},
+        {"mixed_precision", "mixed precision", "boolean", nullptr, kEarly | kStartline | kHidden, 0,
+         kT16},
         {"use_bfloat16", "use BFloat16", "boolean", nullptr, kEarly | kHidden, kStartline, kT17},
         {"debug", "debug info", "boolean", nullptr, kEarly | kStartline | kHidden, 0, kT18},
         {"nan_error_threshold", "nan error threshold", "integer", nullptr,
@@ -325,8 +326,8 @@ TEST(Panel, ModeIsAlwaysSavedAndHiddenKnobsOnlyWhenChanged) {
     EXPECT_FALSE(node.knob("mode")->not_default());
 
     const char* const hidden[][2] = {
-        {"threshold", "0.01"},     {"downscale", "0.5"},     {"colorspace_convert", "false"},
-        {"mixed_precision", "true"}, {"use_bfloat16", "false"}, {"debug", "true"},
+        {"threshold", "0.01"},         {"downscale", "0.5"},      {"colorspace_convert", "false"},
+        {"mixed_precision", "true"},   {"use_bfloat16", "false"}, {"debug", "true"},
         {"nan_error_threshold", "50"},
     };
     for (const auto& [name, value] : hidden) {

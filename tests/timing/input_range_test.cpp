@@ -64,6 +64,15 @@ TEST(OutputRange, SpeedModeLogsBothRanges) {
               std::string::npos);
 }
 
+TEST(OutputRange, DebugOffSilencesTheTrace) {
+    RetimeGraph graph(1001, 1100);
+    graph.speedMode(1001, 1100, "0.5");
+    LogCapture log;  // starts at debug level; the node's debug knob is off
+    graph.at(1001);
+    EXPECT_NE(log.text().find("debug: Tweenora::_validate called\n"), std::string::npos);
+    EXPECT_EQ(log.text().find("Input range:"), std::string::npos) << log.text();
+}
+
 TEST(OutputRange, SpeedModeClampsAnOverflowingLastFrame) {
     RetimeGraph graph(1, 100);
     graph.speedMode(1, 100, "1e-9");
@@ -125,6 +134,15 @@ TEST(InputRange, TypedBoundsSurviveConnectingAClip) {
     EXPECT_EQ(range.first, 20);
     EXPECT_EQ(range.last, 50);
     EXPECT_EQ(graph.node->knob("frame_range_start")->valueText(), "20");
+}
+
+TEST(InputRange, StaysUnsetWithoutAnInput) {
+    host::Script script;
+    host::HostNode& node = script.createNode("Tweenora");
+    EXPECT_TRUE(script.validate(node, 1.0));
+    EXPECT_EQ(node.knob("frame_range_start")->valueText(), "-999999");
+    EXPECT_EQ(node.knob("frame_range_end")->valueText(), "-999999");
+    EXPECT_EQ(node.opAs<Tweenora>()->first_frame(), kUnsetFrame);
 }
 
 TEST(Validate, OutputBoxIsTheUnionOfBothSourceFrames) {
