@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <iostream>
 #include <stdexcept>
 #include <vector>
 
+#include <ATen/Parallel.h>
 #include <ATen/autocast_mode.h>
 #include <torch/nn/functional/padding.h>
 #include <torch/script.h>
@@ -51,6 +53,25 @@ std::vector<c10::IValue> forwardArguments(const InferenceContext& ctx, at::Tenso
     return arguments;
 }
 
+// isnan(result).sum() without the mask tensor on the CPU.
+int64_t countNan(const at::Tensor& result) {
+    if (!result.device().is_cpu() || result.scalar_type() != at::kFloat ||
+        !result.is_contiguous()) {
+        return at::isnan(result).sum().item<int64_t>();
+    }
+    const float* data = result.data_ptr<float>();
+    constexpr int64_t kGrain = 32768;
+    return at::parallel_reduce(
+        int64_t(0), result.numel(), kGrain, int64_t(0),
+        [data](int64_t begin, int64_t end, int64_t count) {
+            for (int64_t i = begin; i < end; ++i) {
+                count += std::isnan(data[i]) ? 1 : 0;
+            }
+            return count;
+        },
+        [](int64_t a, int64_t b) { return a + b; });
+}
+
 }  // namespace
 
 int64_t clockTicks() {
@@ -64,6 +85,9 @@ at::Tensor padToMultiple(const at::Tensor& x, int64_t m) {
     const int64_t width = x.size(3);
     const int64_t right = (width + m - 1) / m * m - width;
     const int64_t bottom = (height + m - 1) / m * m - height;
+    if (right == 0 && bottom == 0) {
+        return x;
+    }
     namespace F = torch::nn::functional;
     return F::pad(x, F::PadFuncOptions({0, right, 0, bottom}).mode(torch::kReplicate).value(0));
 }
@@ -77,7 +101,7 @@ int64_t checkNanValues(const Tweenora& node, const at::Tensor& result) {
     if (n <= 0) {
         return 0;
     }
-    const int64_t k = at::isnan(result).sum().item<int64_t>();
+    const int64_t k = countNan(result);
     const double percent = double(k) * 100.0 / double(n);
     if (node.debug) {
         std::cout << "    NaN check: " << k << "/" << n << " (" << percent << "%)" << std::endl;

@@ -68,8 +68,8 @@ void Tweenora::renderInterpolated(ImagePlane& outputPlane, const StripeArea& are
         // fetchSourcePlane writes every value, zeros included, so the buffers
         // need no clearing of their own.
         const auto options = at::TensorOptions().dtype(at::kFloat);
-        at::Tensor buffer0 = at::zeros({nf, area.height, area.width}, options);
-        at::Tensor buffer1 = at::zeros({nf, area.height, area.width}, options);
+        at::Tensor buffer0 = at::empty({nf, area.height, area.width}, options);
+        at::Tensor buffer1 = at::empty({nf, area.height, area.width}, options);
         pipeline::fetchSourcePlane(input(0), area.x, area.y, area.r, area.t, fetchChannels, nf,
                                    buffer0.data_ptr<float>());
         pipeline::fetchSourcePlane(input(1), area.x, area.y, area.r, area.t, fetchChannels, nf,

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include <ATen/ATen.h>
+#include <ATen/Parallel.h>
 
 namespace tweenora::pipeline {
 
@@ -26,27 +28,69 @@ constexpr double kInvP3 = 1.1034406504631595;
 constexpr double kLinearScale = 100.0;
 constexpr double kLuminanceOffset = 0.005;
 constexpr double kMaxLuminance = 50000.0;
+constexpr double kDecodeFloor = 1e-9;
+constexpr double kDenominatorFloor = 0.001;
 
-// Note [PU21 operation order]: every step is one libtorch operation with a
-// double scalar, in a fixed order, because the order fixes the float32 result.
-// The in-place forms below run the same kernels on the same layout as their
-// out-of-place counterparts, so they only save the temporaries.
+// Note [PU21 operation order]: the encoding is a fixed sequence of libtorch
+// operations, each with a double scalar, because the order fixes the float32
+// result. On CPU float32 tensors the element-wise steps between the two power
+// laws run as fused loops: each step there is one IEEE operation rounded to
+// float, with the scalar rounded to float first and no fused multiply-add,
+// which is what libtorch's kernels compute, so the values are bit for bit
+// those of the operation sequence (the test compares them). The powers stay
+// libtorch's own, on tensors of the same shape and layout. Elsewhere (CUDA,
+// reduced precision, strided layouts) the sequence runs as libtorch operations.
 
-// Steps 2 to 9 of the encoder on t = x * 100, in place.
+// libtorch's clamp_min: NaN stays NaN, -0 stays -0.
+inline float clampMin(float a, float low) { return a < low ? low : a; }
+
+bool fusable(const at::Tensor& t) {
+    return t.device().is_cpu() && t.scalar_type() == at::kFloat && t.is_contiguous();
+}
+
+template <class Op>
+void forEachValue(float* data, int64_t count, Op op) {
+    constexpr int64_t kGrain = 32768;
+    at::parallel_for(0, count, kGrain, [&](int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i) {
+            data[i] = op(data[i]);
+        }
+    });
+}
+
+// Steps 2 to 9 of the encoder on t = x * 100, in place; t is ours.
 void encodeScaled(at::Tensor& t) {
-    t.clamp_min_(0.0);
-    t.add_(kLuminanceOffset);
+    const double reference = pu21ReferenceValue();
+    if (!fusable(t)) {
+        t.clamp_min_(0.0);
+        t.add_(kLuminanceOffset);
+        t.pow_(kP3);
+        at::Tensor d = t.mul(kP2);
+        d.add_(1.0);
+        t.mul_(kP1);
+        t.add_(kP0);
+        t.div_(d);
+        t.pow_(kP4);
+        t.sub_(kP5);
+        t.mul_(kP6);
+        t.clamp_min_(0.0);
+        t.div_(reference);
+        return;
+    }
+    float* data = t.data_ptr<float>();
+    const int64_t count = t.numel();
+    const float offset = float(kLuminanceOffset);
+    forEachValue(data, count, [=](float v) { return clampMin(v, 0.0f) + offset; });
     t.pow_(kP3);
-    at::Tensor d = t.mul(kP2);
-    d.add_(1.0);
-    t.mul_(kP1);
-    t.add_(kP0);
-    t.div_(d);
+    const float p0 = float(kP0), p1 = float(kP1), p2 = float(kP2);
+    forEachValue(data, count, [=](float a) {
+        const float d = a * p2 + 1.0f;  // two roundings: no contraction in this file
+        const float n = a * p1 + p0;
+        return n / d;
+    });
     t.pow_(kP4);
-    t.sub_(kP5);
-    t.mul_(kP6);
-    t.clamp_min_(0.0);
-    t.div_(pu21ReferenceValue());
+    const float p5 = float(kP5), p6 = float(kP6), p = float(reference);
+    forEachValue(data, count, [=](float v) { return clampMin((v - p5) * p6, 0.0f) / p; });
 }
 
 }  // namespace
@@ -61,25 +105,59 @@ double pu21ReferenceValue() {
 
 at::Tensor pu21Encode(const at::Tensor& x) {
     at::Tensor t = x.mul(kLinearScale);
-    at::Tensor y = at::clamp_min(t, 0.0); y = y.add(kLuminanceOffset);
-    at::Tensor a = y.pow(kP3);
-    at::Tensor d = a.mul(kP2); d = d.add(1.0);
-    at::Tensor n = a.mul(kP1); n = n.add(kP0);
-    at::Tensor r = n.div(d);
-    at::Tensor v = r.pow(kP4); v = v.sub(kP5); v = v.mul(kP6);
-    v = at::clamp_min(v, 0.0);
-    return v.div(pu21ReferenceValue());
+    encodeScaled(t);
+    return t;
 }
-void pu21EncodeInPlace(at::Tensor& x) { x = pu21Encode(x); }
+
+void pu21EncodeInPlace(at::Tensor& x) {
+    x.mul_(kLinearScale);
+    encodeScaled(x);
+}
+
 at::Tensor pu21Decode(const at::Tensor& e) {
-    at::Tensor v = at::clamp_min(e, 0.0).mul(pu21ReferenceValue());
-    at::Tensor w = v.div(kP6); w = w.add(kP5); w = at::clamp_min(w, 1e-9); w = w.pow(kInvP4);
-    at::Tensor m = w.mul(kP2);
-    at::Tensor den = at::full_like(m, kP1); den.sub_(m); den = at::clamp_min(den, 0.001);
-    at::Tensor q = w.sub(kP0); q = q.div(den); q = at::clamp_min(q, 1e-9);
-    at::Tensor yy = q.pow(kInvP3); yy = yy.sub(kLuminanceOffset);
-    yy = at::clamp(yy, 0.0, kMaxLuminance);
-    return yy.div(kLinearScale);
+    const double reference = pu21ReferenceValue();
+    at::Tensor w = e.clamp_min(0.0);
+    if (!fusable(w)) {
+        w.mul_(reference);
+        w.div_(kP6);
+        w.add_(kP5);
+        w.clamp_min_(kDecodeFloor);
+        w.pow_(kInvP4);
+        // den = p1 - w * p2, floored; negating first is exact, so p1 + (-m)
+        // rounds exactly like p1 - m without a filled tensor.
+        at::Tensor den = w.mul(kP2);
+        den.neg_();
+        den.add_(kP1);
+        den.clamp_min_(kDenominatorFloor);
+        w.sub_(kP0);
+        w.div_(den);
+        w.clamp_min_(kDecodeFloor);
+        w.pow_(kInvP3);
+        w.sub_(kLuminanceOffset);
+        w.clamp_(0.0, kMaxLuminance);
+        w.div_(kLinearScale);
+        return w;
+    }
+    float* data = w.data_ptr<float>();
+    const int64_t count = w.numel();
+    const float p = float(reference), p5 = float(kP5), p6 = float(kP6);
+    const float floor = float(kDecodeFloor);
+    forEachValue(data, count, [=](float v) { return clampMin((v * p) / p6 + p5, floor); });
+    w.pow_(kInvP4);
+    const float p0 = float(kP0), p1 = float(kP1), p2 = float(kP2);
+    const float denominatorFloor = float(kDenominatorFloor);
+    forEachValue(data, count, [=](float v) {
+        const float den = clampMin(p1 - v * p2, denominatorFloor);
+        return clampMin((v - p0) / den, floor);
+    });
+    w.pow_(kInvP3);
+    const float offset = float(kLuminanceOffset), top = float(kMaxLuminance);
+    const float scale = float(kLinearScale);
+    forEachValue(data, count, [=](float y) {
+        y = clampMin(y - offset, 0.0f);
+        return (top < y ? top : y) / scale;  // libtorch's clamp: NaN stays NaN
+    });
+    return w;
 }
 
 }  // namespace tweenora::pipeline

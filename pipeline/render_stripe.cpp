@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // renderStripe: picks the road for one output plane and runs the two short ones.
 #include <algorithm>
-#include <cstring>
 #include <iostream>
 
 #include <ATen/ATen.h>
@@ -25,13 +24,21 @@ namespace {
 // The plane is one whole source frame: fetched over the union box and written
 // as it is, every channel of the layer from the same frame.
 void copySourceFrame(Iop* source, ImagePlane& plane, const StripeArea& area) {
+    // A plane that lies within the source's box, for channels the source has,
+    // holds exactly what the source delivers: let the source fill it, with
+    // no copy of ours in between.
+    if (source != nullptr && source->info().box().contains(plane.bounds()) &&
+        source->channels().contains(plane.channels())) {
+        plane.makeWritable();
+        source->fetchPlane(plane);
+        return;
+    }
     at::Tensor frame = at::empty({area.outChannels, area.height, area.width},
                                  at::TensorOptions().dtype(at::kFloat));
     pipeline::fetchSourcePlane(source, area.x, area.y, area.r, area.t, area.layerChannels,
                                area.outChannels, frame.data_ptr<float>());
-    at::Tensor packed = frame.permute({1, 2, 0}).contiguous();
-    plane.makeWritable();
-    std::memcpy(plane.writable(), packed.data_ptr<float>(), size_t(packed.numel()) * 4);
+    pipeline::PlaneWriter(plane, Box(area.x, area.y, area.r, area.t), area.outChannels)
+        .writeChannels(frame);
 }
 
 }  // namespace

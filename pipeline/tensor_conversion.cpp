@@ -112,16 +112,50 @@ void writeResultToPlane(DD::Image::ImagePlane& plane, const DD::Image::Box& area
                         const at::Tensor* result2,
                         const std::vector<DD::Image::Channel>& processedChannels) {
     const DD::Image::ChannelSet layerChannels = plane.channels();
-    const int cout = int(layerChannels.size());
-    at::Tensor out = at::empty({cout, area.h(), area.w()}, floatOptions());
-    fetchSourcePlane(frame0Source, area.x(), area.y(), area.r(), area.t(), layerChannels, cout, out.data_ptr<float>());
-    for (size_t j = 0; j < std::min<size_t>(3, processedChannels.size()); ++j)
-        out.select(0, plane.chanNo(processedChannels[j])).copy_(result1.select(0, int64_t(j)));
-    if (processedChannels.size() >= 4 && result2)
-        out.select(0, plane.chanNo(processedChannels[3])).copy_(result2->squeeze(0).select(0, 1));
-    at::Tensor packed = out.permute({1, 2, 0}).contiguous();
-    plane.makeWritable();
-    std::memcpy(plane.writable(), packed.data_ptr<float>(), size_t(packed.numel()) * 4);
+    const int outChannels = int(layerChannels.size());
+    const int64_t height = std::max(0, area.h());
+    const int64_t width = std::max(0, area.w());
+
+    // Gather every channel first: a result of the wrong shape must fail
+    // before the plane is touched.
+    std::vector<std::pair<at::Tensor, int>> writes;
+    DD::Image::ChannelSet frame0Channels = layerChannels;
+    const size_t fromFirst = std::min<size_t>(processedChannels.size(), kGroupChannels);
+    for (size_t j = 0; j < fromFirst; ++j) {
+        writes.emplace_back(result1.select(0, int64_t(j)), plane.chanNo(processedChannels[j]));
+        frame0Channels -= processedChannels[j];
+    }
+    if (processedChannels.size() >= 4 && result2 != nullptr) {
+        // The second group ran (c3, c3, c3); its middle channel is c3.
+        writes.emplace_back(result2->squeeze(0).select(0, 1), plane.chanNo(processedChannels[3]));
+        frame0Channels -= processedChannels[3];
+    }
+    const std::vector<int64_t> planeShape = {height, width};
+    for (const auto& write : writes) {
+        const auto shape = at::infer_size(write.first.sizes(), planeShape);
+        TORCH_CHECK(at::IntArrayRef(shape) == at::IntArrayRef(planeShape), "a result of shape ",
+                    tensorShapeText(write.first), " does not fit the ", height, " x ", width,
+                    " output");
+    }
+
+    // Channels that no result fills carry frame0. Fetching only those gives
+    // the plane that fetching all of frame0 and overwriting the rest gives.
+    const int frame0Count = int(frame0Channels.size());
+    at::Tensor frame0;
+    if (frame0Count > 0) {
+        frame0 = at::empty({frame0Count, height, width}, floatOptions());
+        fetchSourcePlane(frame0Source, area.x(), area.y(), area.r(), area.t(), frame0Channels,
+                         frame0Count, frame0.data_ptr<float>());
+        int k = 0;
+        foreach (z, frame0Channels) {
+            writes.emplace_back(frame0.select(0, k++), plane.chanNo(z));
+        }
+    }
+
+    PlaneWriter writer(plane, area, outChannels);
+    for (const auto& write : writes) {
+        writer.writeChannel(write.first, write.second);
+    }
 }
 
 }  // namespace tweenora::pipeline

@@ -39,6 +39,9 @@ torch::jit::Module buildNetwork() {
     flow.register_attribute("edge_sigma", c10::FloatType::get(), 0.05);
     flow.register_attribute("flow_eps", c10::FloatType::get(), 0.5);
     flow.register_attribute("warp_mode", c10::IntType::get(), int64_t(0));
+    flow.register_attribute("fill_radius", c10::IntType::get(), int64_t(0));
+    flow.register_attribute("fill_sigma", c10::FloatType::get(), 1.0);
+    flow.register_attribute("data_eps", c10::FloatType::get(), 0.01);
     defineMethods(flow, tweenora::models::flowEstimatorMethods());
 
     torch::jit::Module synth = makeModule("FrameSynthesiser");
@@ -46,6 +49,8 @@ torch::jit::Module buildNetwork() {
     synth.register_attribute("occ_strength", c10::FloatType::get(), 1.0);
     synth.register_attribute("sharpen", c10::FloatType::get(), 0.0);
     synth.register_attribute("debug", c10::IntType::get(), int64_t(0));
+    synth.register_attribute("mode", c10::IntType::get(), int64_t(0));
+    synth.register_attribute("prefilter", c10::FloatType::get(), 0.0);
     defineMethods(synth, tweenora::models::frameSynthesiserMethods());
 
     torch::jit::Module root = makeModule("FlowInterpolator");

@@ -129,7 +129,7 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, inner: int)
         ix = (gx0 + gx1) * 0.5
         iy = (gy0 + gy1) * 0.5
         it = warped - img
-        rob = torch.rsqrt(it * it + 1e-4) * 0.01
+        rob = torch.rsqrt(it * it * (1.0 / (self.data_eps * self.data_eps)) + 1.0)
         rix = rob * ix
         riy = rob * iy
         terms = torch.cat([(rix * ix).sum(1, keepdim=True), (rix * iy).sum(1, keepdim=True),
@@ -161,6 +161,21 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, inner: int)
     return flow
 )TS",
         R"TS(
+def consistency(self, flow: Tensor) -> Tensor:
+    # Forward-backward agreement in [0, 1] of both flows [2, 2, H, W].
+    back = torch.cat([self.ops.warp(flow[1:2], flow[0:1], 0), self.ops.warp(flow[0:1], flow[1:2], 0)], 0)
+    mismatch = (flow + back).pow(2).sum(1, keepdim=True)
+    return torch.exp(mismatch * (-1.0 / (self.fill_sigma * self.fill_sigma)))
+)TS",
+        R"TS(
+def fill_inconsistent(self, flow: Tensor) -> Tensor:
+    # Replaces vectors that fail the forward-backward check by the mean of
+    # their consistent neighbours (normalised convolution).
+    c = self.consistency(flow)
+    mean = self.ops.box(flow * c, self.fill_radius) / (self.ops.box(c, self.fill_radius) + 1e-4)
+    return flow * c + mean * (1.0 - c)
+)TS",
+        R"TS(
 def estimate(self, pair: Tensor, steps: int, flow_magnitude: int) -> Tensor:
     # Coarse to fine over a pyramid of both frames at once (batch 0 looks for
     # frame 1, batch 1 for frame 0).
@@ -178,6 +193,8 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int) -> Tensor:
         if k < self.search_levels:
             flow = self.search(img, tgt, flow, self.search_radius)
         flow = self.refine(img, tgt, flow, self.warps + steps, self.inner)
+        if self.fill_radius > 0:
+            flow = self.fill_inconsistent(flow)
     return flow
 )TS",
         R"TS(
@@ -269,7 +286,12 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     acc = self.splat(px, py, torch.cat([v0, v1], 1), h, w).view([1, 4, h, w])
     filled = self.fill_holes(acc, 2)
     ft = filled[:, 0:2]
+    if self.mode == 1:
+        ft = (f01 - f10) * 0.5
     share0 = torch.clamp(filled[:, 3:4], 0.0, 1.0)
+    if self.prefilter != 0.0:
+        img0 = img0 + (img0 - self.ops.box(img0, 1)) * self.prefilter
+        img1 = img1 + (img1 - self.ops.box(img1, 1)) * self.prefilter
     s0 = self.ops.warp(img0, ft * (-t), 2)
     s1 = self.ops.warp(img1, ft * (1.0 - t), 2)
     out = s0 * share0 + s1 * (1.0 - share0)

@@ -143,6 +143,34 @@ TEST_F(ImageIoTest, ExrDataWindowBecomesTheBoxAndEveryChannelIsRead) {
     EXPECT_FLOAT_EQ(frame.planes.at(DD::Image::Chan_Red)[1], pixels[(1 * 3 + 1) * 5 + 0]);
 }
 
+TEST_F(ImageIoTest, MultiPartExrLayersAllCount) {
+    OIIO::ImageSpec specs[2] = {OIIO::ImageSpec(2, 2, 3, OIIO::TypeDesc::HALF),
+                                OIIO::ImageSpec(2, 2, 1, OIIO::TypeDesc::FLOAT)};
+    specs[0].channelnames = {"R", "G", "B"};
+    specs[0].attribute("name", "rgb");
+    specs[1].channelnames = {"depth.Z"};
+    specs[1].attribute("name", "depth");
+    const std::string file = path("parts.exr");
+    std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(file);
+    ASSERT_TRUE(out->supports("multiimage"));
+    ASSERT_TRUE(out->open(file, 2, specs)) << out->geterror();
+    const std::vector<float> colour = {0.5f, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+    const std::vector<float> depth = {20, 21, 22, 23};
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, colour.data()));
+    ASSERT_TRUE(out->open(file, specs[1], OIIO::ImageOutput::AppendSubimage));
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, depth.data()));
+    ASSERT_TRUE(out->close());
+
+    const ImageHeader header = readHeader(file);
+    EXPECT_EQ(header.layout.size(), 4u);
+    EXPECT_EQ(header.sampleType, SampleType::Float);
+    const host::ClipFrame frame = readImage(file, Colorspace::Auto);
+    // Host row 0 is the file's last row.
+    EXPECT_EQ(frame.planes.at(DD::Image::getChannel("depth.Z")),
+              (std::vector<float>{22, 23, 20, 21}));
+    EXPECT_EQ(frame.planes.at(DD::Image::Chan_Blue), (std::vector<float>{8, 11, 2, 5}));
+}
+
 TEST_F(ImageIoTest, ExrWriteKeepsWindowsNamesAndValues) {
     host::ClipFrame frame;
     frame.box = DD::Image::Box(1, 2, 4, 4);

@@ -72,11 +72,60 @@ TEST(Pu21, ClampsDecodedValuesToZeroAndFiveHundred) {
     EXPECT_EQ(decoded[2].item<float>(), decoded[0].item<float>());
 }
 
-TEST(Pu21, InPlaceEncodingMatchesBitForBit) {
-    at::Tensor image = at::rand({1, 3, 37, 53}) * 40.0 - 5.0;
+// The encoding and decoding as the plain sequence of libtorch operations,
+// each with a double scalar, in the order that fixes the float32 result.
+at::Tensor encodeBySteps(const at::Tensor& x) {
+    const double p0 = 0.353487901, p1 = 0.3734658629, p2 = 8.277049286e-05,
+                 p3 = 0.9062562627, p4 = 0.09150303166, p5 = 0.9099517204, p6 = 596.3148142;
+    at::Tensor y = at::clamp_min(x.mul(100.0), 0.0).add(0.005);
+    at::Tensor a = y.pow(p3);
+    at::Tensor d = a.mul(p2).add(1.0);
+    at::Tensor n = a.mul(p1).add(p0);
+    at::Tensor v = n.div(d).pow(p4).sub(p5).mul(p6);
+    return at::clamp_min(v, 0.0).div(256.38714480338587);
+}
+
+at::Tensor decodeBySteps(const at::Tensor& e) {
+    const double p0 = 0.353487901, p1 = 0.3734658629, p2 = 8.277049286e-05, p5 = 0.9099517204,
+                 p6 = 596.3148142;
+    at::Tensor v = at::clamp_min(e, 0.0).mul(256.38714480338587);
+    at::Tensor w = at::clamp_min(v.div(p6).add(p5), 1e-9).pow(10.928599652476258);
+    at::Tensor m = w.mul(p2);
+    at::Tensor den = at::clamp_min(at::full_like(m, p1).sub_(m), 0.001);
+    at::Tensor q = at::clamp_min(w.sub(p0).div(den), 1e-9);
+    at::Tensor y = at::clamp(q.pow(1.1034406504631595).sub(0.005), 0.0, 50000.0);
+    return y.div(100.0);
+}
+
+// Same bits, NaN included.
+void expectSameBits(const at::Tensor& actual, const at::Tensor& expected) {
+    ASSERT_EQ(actual.sizes(), expected.sizes());
+    const at::Tensor a = actual.contiguous().view(at::kInt);
+    const at::Tensor b = expected.contiguous().view(at::kInt);
+    const at::Tensor differ = a.ne(b);
+    EXPECT_EQ(differ.sum().item<int64_t>(), 0)
+        << "first difference at " << differ.flatten().nonzero()[0].item<int64_t>();
+}
+
+TEST(Pu21, MatchesTheOperationSequenceBitForBit) {
+    // Odd sizes leave remainders after every vector width.
+    at::Tensor image = at::rand({1, 3, 37, 53}) * 600.0 - 50.0;
+    at::Tensor special = image.view({-1});
+    const std::vector<float> values = {0.0f,  -0.0f, 1e-30f, 1e-4f, 0.18f, 1.0f, 499.99f,
+                                       500.0f, 1e9f,  NAN,    INFINITY, -INFINITY};
+    for (size_t i = 0; i < values.size(); ++i) {
+        special[int64_t(i * 101)] = values[i];
+    }
     at::Tensor inPlace = image.clone();
     pu21EncodeInPlace(inPlace);
-    EXPECT_TRUE(at::equal(inPlace, pu21Encode(image)));
+    expectSameBits(pu21Encode(image), encodeBySteps(image));
+    expectSameBits(inPlace, encodeBySteps(image));
+    // Code values as a network returns them: any range, and cropped views.
+    at::Tensor codes = at::rand({1, 3, 40, 64}) * 4.0 - 1.0;
+    codes.view({-1})[7] = NAN;
+    const at::Tensor cropped = codes.slice(2, 0, 37).slice(3, 0, 53);
+    expectSameBits(pu21Decode(cropped), decodeBySteps(cropped));
+    expectSameBits(pu21Decode(image), decodeBySteps(image));
 }
 
 }  // namespace
