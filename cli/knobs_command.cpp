@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // `tweenora knobs` lists the node's panel; `tweenora info` shows its GPU and build texts.
+#include "cli/commands.h"
+
 #include <cstdio>
 #include <iostream>
 #include <sstream>
@@ -9,7 +11,6 @@
 
 #include <DDImage/Knob.h>
 
-#include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/session.h"
 #include "host/HostKnob.h"

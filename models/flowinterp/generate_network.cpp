@@ -42,6 +42,9 @@ torch::jit::Module buildNetwork() {
     flow.register_attribute("fill_radius", c10::IntType::get(), int64_t(0));
     flow.register_attribute("fill_sigma", c10::FloatType::get(), 1.0);
     flow.register_attribute("data_eps", c10::FloatType::get(), 0.01);
+    flow.register_attribute("refine_mode", c10::IntType::get(), int64_t(0));
+    flow.register_attribute("tv_lambda", c10::FloatType::get(), 38.0);
+    flow.register_attribute("tv_theta", c10::FloatType::get(), 0.3);
     defineMethods(flow, tweenora::models::flowEstimatorMethods());
 
     torch::jit::Module synth = makeModule("FrameSynthesiser");

@@ -176,6 +176,50 @@ def fill_inconsistent(self, flow: Tensor) -> Tensor:
     return flow * c + mean * (1.0 - c)
 )TS",
         R"TS(
+def refine_tvl1(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters: int) -> Tensor:
+    # TV-L1 (primal-dual, Zach-Pock-Bischof); colour data term by one
+    # thresholding step per channel.
+    if self.refine_mode == 1:
+        img = img.mean(1, keepdim=True)
+        tgt = tgt.mean(1, keepdim=True)
+    nc = img.size(1)
+    gx1, gy1 = self.ops.gradients(tgt)
+    stack = torch.cat([tgt, gx1, gy1], 1)
+    lt = self.tv_lambda * self.tv_theta / float(nc)
+    theta = self.tv_theta
+    step = 0.25 / theta
+    px = torch.zeros_like(flow)
+    py = torch.zeros_like(flow)
+    for w in range(warps):
+        warped = self.ops.warp(stack, flow, self.warp_mode)
+        grads: List[Tensor] = []
+        invs: List[Tensor] = []
+        rhos: List[Tensor] = []
+        for c in range(nc):
+            gw = torch.cat([warped[:, nc + c:nc + c + 1], warped[:, 2 * nc + c:2 * nc + c + 1]], 1)
+            grads.append(gw)
+            invs.append(1.0 / ((gw * gw).sum(1, keepdim=True) + 1e-12))
+            rhos.append(warped[:, c:c + 1] - img[:, c:c + 1] - (gw * flow).sum(1, keepdim=True))
+        u = flow
+        for k in range(iters):
+            v = u
+            for c in range(nc):
+                gw = grads[c]
+                rho = rhos[c] + (gw * v).sum(1, keepdim=True)
+                v = v + torch.clamp(-rho * invs[c], -lt, lt) * gw
+            divp = px - torch.constant_pad_nd(px[:, :, :, :-1], [1, 0, 0, 0], 0.0) + py - torch.constant_pad_nd(py[:, :, :-1], [0, 0, 1, 0], 0.0)
+            u = v + divp * theta
+            ux = torch.constant_pad_nd(u[:, :, :, 1:] - u[:, :, :, :-1], [0, 1, 0, 0], 0.0)
+            uy = torch.constant_pad_nd(u[:, :, 1:] - u[:, :, :-1], [0, 0, 0, 1], 0.0)
+            ng = 1.0 + torch.sqrt(ux * ux + uy * uy) * step
+            px = (px + ux * step) / ng
+            py = (py + uy * step) / ng
+        flow = u
+        for m in range(self.median):
+            flow = self.ops.median3(flow)
+    return flow
+)TS",
+        R"TS(
 def estimate(self, pair: Tensor, steps: int, flow_magnitude: int) -> Tensor:
     # Coarse to fine over a pyramid of both frames at once (batch 0 looks for
     # frame 1, batch 1 for frame 0).
@@ -192,7 +236,10 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int) -> Tensor:
             flow = self.ops.resize_flow(flow, img.size(2), img.size(3))
         if k < self.search_levels:
             flow = self.search(img, tgt, flow, self.search_radius)
-        flow = self.refine(img, tgt, flow, self.warps + steps, self.inner)
+        if self.refine_mode >= 1:
+            flow = self.refine_tvl1(img, tgt, flow, self.warps + steps, self.inner)
+        else:
+            flow = self.refine(img, tgt, flow, self.warps + steps, self.inner)
         if self.fill_radius > 0:
             flow = self.fill_inconsistent(flow)
     return flow

@@ -212,6 +212,23 @@ TEST(Lifecycle, DestructorContainsAFailedMove) {
     EXPECT_EQ(text.find("Cleanup completed"), std::string::npos);
 }
 
+// Exposes _close, which the host calls when it is done rendering with an op.
+class ClosableTweenora : public Tweenora {
+public:
+    using Tweenora::_close;
+    using Tweenora::Tweenora;
+};
+
+TEST(Lifecycle, CloseHandsCachedGpuMemoryBack) {
+    const FakeGpu gpu = FakeGpu::withDevices(1);
+    model::ScopedGpuQueries installed(gpu);
+    ClosableTweenora op(nullptr);
+    op._close();
+    EXPECT_EQ(gpu.cacheEmptied, 1);
+    op._close();  // closing again, as after a later render, is harmless
+    EXPECT_EQ(gpu.cacheEmptied, 2);
+}
+
 TEST(Logging, ConstructionSwitchesTraceLinesOff) {
     const FakeGpu gpu = FakeGpu::cpuOnly();
     model::ScopedGpuQueries installed(gpu);
