@@ -11,7 +11,9 @@ constexpr const char* kOutOfMemoryMessage =
     "'Use GPU if available' to render on CPU.";
 constexpr const char* kGenericMessage = "Processing error (see the terminal for details).";
 
-bool isLineBreak(char c) { return c == '\n' || c == '\r'; }
+bool isLineBreak(char c) {
+    return c == '\n' || c == '\r';
+}
 
 // libtorch's texts end with context lines; the last one says what went wrong.
 // The search starts at the second-to-last character, so a trailing line break

@@ -13,6 +13,7 @@
 #include <ATen/autocast_mode.h>
 #include <torch/nn/functional/padding.h>
 #include <torch/script.h>
+#include <torch/version.h>
 
 #include "pipeline/pu21.h"
 
@@ -51,6 +52,15 @@ std::vector<c10::IValue> forwardArguments(const InferenceContext& ctx, at::Tenso
     arguments.emplace_back(double(node.threshold));
     arguments.emplace_back(double(ctx.downscaleFactor));
     return arguments;
+}
+
+// libtorch 2.4 made the autocast switch per device type.
+void setCudaAutocast(bool enabled) {
+#if TORCH_VERSION_MAJOR > 2 || (TORCH_VERSION_MAJOR == 2 && TORCH_VERSION_MINOR >= 4)
+    at::autocast::set_autocast_enabled(at::kCUDA, enabled);
+#else
+    at::autocast::set_enabled(enabled);
+#endif
 }
 
 // isnan(result).sum() without the mask tensor on the CPU.
@@ -124,11 +134,10 @@ at::Tensor runInferencePass(InferenceContext& ctx, at::Tensor img0, at::Tensor i
     img1 = prepareInput(ctx, img1);
 
     if (ctx.gpuInUse) {
-        at::autocast::set_enabled(node.mixed_precision);
+        setCudaAutocast(node.mixed_precision);
         if (node.mixed_precision) {
-            const at::ScalarType reduced = node.use_bfloat16 && node.gpu_supports_bf16
-                                               ? at::kBFloat16
-                                               : at::kHalf;
+            const at::ScalarType reduced =
+                node.use_bfloat16 && node.gpu_supports_bf16 ? at::kBFloat16 : at::kHalf;
             img0 = at::autocast::cached_cast(reduced, img0, c10::DeviceType::CUDA);
             img1 = at::autocast::cached_cast(reduced, img1, c10::DeviceType::CUDA);
         }
@@ -146,7 +155,7 @@ at::Tensor runInferencePass(InferenceContext& ctx, at::Tensor img0, at::Tensor i
         std::cout << "    Inference time (forward): " << elapsed / 10000 << "ms" << std::endl;
     }
     if (ctx.gpuInUse) {
-        at::autocast::set_enabled(false);
+        setCudaAutocast(false);
     }
 
     // Counted over the padded result, before any conversion.
@@ -160,7 +169,8 @@ at::Tensor runInferencePass(InferenceContext& ctx, at::Tensor img0, at::Tensor i
         result = pu21Decode(result);
     }
     // flip writes a new contiguous tensor, so no further copy is needed.
-    result = result.to(at::kFloat).to(at::TensorOptions().device(c10::Device(c10::kCPU)))
+    result = result.to(at::kFloat)
+                 .to(at::TensorOptions().device(c10::Device(c10::kCPU)))
                  .flip({2})
                  .contiguous();
 

@@ -43,8 +43,8 @@ int32_t totalPasses(const PatchGrid& grid, int processedChannels);
 //! Blend weight of position `index` (row or column) of a patch `size` long on
 //! one axis. The leading ramp applies to every patch after the first on the
 //! axis, the trailing ramp to every patch that is not last.
-float blendWeight(int32_t index, int32_t size, int32_t overlap, int32_t padding,
-                  bool firstOnAxis, bool lastOnAxis);
+float blendWeight(int32_t index, int32_t size, int32_t overlap, int32_t padding, bool firstOnAxis,
+                  bool lastOnAxis);
 
 //! [1, 1, rows, cols] float32 CPU: mask(y, x) = weight of row y * weight of column x.
 at::Tensor makeBlendMask(int32_t rowIndex, int32_t colIndex, int32_t rows, int32_t cols,

@@ -42,7 +42,9 @@ constexpr double kDenominatorFloor = 0.001;
 // reduced precision, strided layouts) the sequence runs as libtorch operations.
 
 // libtorch's clamp_min: NaN stays NaN, -0 stays -0.
-inline float clampMin(float a, float low) { return a < low ? low : a; }
+inline float clampMin(float a, float low) {
+    return a < low ? low : a;
+}
 
 bool fusable(const at::Tensor& t) {
     return t.device().is_cpu() && t.scalar_type() == at::kFloat && t.is_contiguous();

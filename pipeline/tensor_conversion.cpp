@@ -21,7 +21,9 @@ namespace {
 
 constexpr int kGroupChannels = 3;
 
-at::TensorOptions floatOptions() { return at::TensorOptions().dtype(at::kFloat); }
+at::TensorOptions floatOptions() {
+    return at::TensorOptions().dtype(at::kFloat);
+}
 
 }  // namespace
 
@@ -29,7 +31,9 @@ ChannelTriple firstGroupTriple(int processedChannels) {
     return {0, processedChannels > 1 ? 1 : 0, processedChannels > 2 ? 2 : 0};
 }
 
-ChannelTriple secondGroupTriple() { return {3, 3, 3}; }
+ChannelTriple secondGroupTriple() {
+    return {3, 3, 3};
+}
 
 at::Tensor makeGroupTensor(const float* buffer, int height, int width, int64_t planeStride,
                            const ChannelTriple& triple) {
@@ -53,8 +57,7 @@ std::string tensorShapeText(const at::Tensor& tensor) {
     return text.str();
 }
 
-PlaneWriter::PlaneWriter(DD::Image::ImagePlane& plane, const DD::Image::Box& area,
-                         int channelCount)
+PlaneWriter::PlaneWriter(DD::Image::ImagePlane& plane, const DD::Image::Box& area, int channelCount)
     : plane_(plane), area_(area) {
     plane_.makeWritable();
     data_ = plane_.writable();
@@ -81,9 +84,9 @@ void PlaneWriter::writeChannels(const at::Tensor& planes) {
     const DD::Image::Box& bounds = plane_.bounds();
     float* origin = data_ + int64_t(overlap_.y() - bounds.y()) * plane_.rowStride() +
                     int64_t(overlap_.x() - bounds.x()) * plane_.colStride();
-    at::Tensor target = at::from_blob(
-        origin, {count, overlap_.h(), overlap_.w()},
-        {plane_.chanStride(), plane_.rowStride(), plane_.colStride()}, floatOptions());
+    at::Tensor target = at::from_blob(origin, {count, overlap_.h(), overlap_.w()},
+                                      {plane_.chanStride(), plane_.rowStride(), plane_.colStride()},
+                                      floatOptions());
     // One permuted copy interleaves the channels straight into the plane.
     target.copy_(planes.slice(0, 0, count)
                      .slice(1, overlap_.y() - area_.y(), overlap_.t() - area_.y())

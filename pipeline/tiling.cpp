@@ -23,8 +23,8 @@ at::Tensor tileAndInterpolate(Tweenora& node, InferenceContext& ctx, const at::T
     }
     if (node.debug) {
         std::cout << node.node_name() << ": tiling " << width << "x" << height << " into "
-                  << grid.countX << "x" << grid.countY << " patches (side " << grid.tileWidth
-                  << "x" << grid.tileHeight << ", overlap " << grid.overlapX << ", padding "
+                  << grid.countX << "x" << grid.countY << " patches (side " << grid.tileWidth << "x"
+                  << grid.tileHeight << ", overlap " << grid.overlapX << ", padding "
                   << grid.paddingX << ")" << std::endl;
     }
 
@@ -38,9 +38,9 @@ at::Tensor tileAndInterpolate(Tweenora& node, InferenceContext& ctx, const at::T
                 return image.slice(2, rows.begin, rows.end).slice(3, cols.begin, cols.end);
             };
             at::Tensor patch = runInferencePass(ctx, patchOf(img0), patchOf(img1));
-            at::Tensor mask = makeBlendMask(j, i, rows.end - rows.begin, cols.end - cols.begin,
-                                            grid.overlapX, grid.overlapY, grid.paddingX,
-                                            grid.paddingY, rows.last, cols.last);
+            at::Tensor mask =
+                makeBlendMask(j, i, rows.end - rows.begin, cols.end - cols.begin, grid.overlapX,
+                              grid.overlapY, grid.paddingX, grid.paddingY, rows.last, cols.last);
             // a + m * (r - a), written straight into the accumulator's view.
             patchOf(accumulator).lerp_(patch, mask);
             if (node.aborted()) {

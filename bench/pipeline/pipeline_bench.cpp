@@ -7,11 +7,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <time.h>
 
 #include <ATen/Parallel.h>
 #include <benchmark/benchmark.h>
@@ -86,7 +85,8 @@ Seconds memcpySeconds(size_t bytes) {
         benchmark::DoNotOptimize(to.data());
         benchmark::ClobberMemory();
         best.cpu = std::min(best.cpu, cpuSeconds() - cpuStart);
-        best.wall = std::min(best.wall, std::chrono::duration<double>(Clock::now() - start).count());
+        best.wall =
+            std::min(best.wall, std::chrono::duration<double>(Clock::now() - start).count());
     }
     return best;
 }

@@ -43,6 +43,9 @@ torch::jit::Module buildNetwork() {
     flow.register_attribute("fill_sigma", c10::FloatType::get(), 1.0);
     flow.register_attribute("data_eps", c10::FloatType::get(), 0.01);
     flow.register_attribute("refine_mode", c10::IntType::get(), int64_t(0));
+    flow.register_attribute("warp_grads", c10::IntType::get(), int64_t(1));
+    flow.register_attribute("fine_warps", c10::IntType::get(), int64_t(3));
+    flow.register_attribute("fine_iters", c10::IntType::get(), int64_t(10));
     flow.register_attribute("tv_lambda", c10::FloatType::get(), 38.0);
     flow.register_attribute("tv_theta", c10::FloatType::get(), 0.3);
     defineMethods(flow, tweenora::models::flowEstimatorMethods());
@@ -53,6 +56,8 @@ torch::jit::Module buildNetwork() {
     synth.register_attribute("sharpen", c10::FloatType::get(), 0.0);
     synth.register_attribute("debug", c10::IntType::get(), int64_t(0));
     synth.register_attribute("mode", c10::IntType::get(), int64_t(0));
+    synth.register_attribute("vis_mode", c10::IntType::get(), int64_t(0));
+    synth.register_attribute("vis_floor", c10::FloatType::get(), 0.05);
     synth.register_attribute("prefilter", c10::FloatType::get(), 0.0);
     defineMethods(synth, tweenora::models::frameSynthesiserMethods());
 

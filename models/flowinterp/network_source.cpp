@@ -183,8 +183,10 @@ def refine_tvl1(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters:
         img = img.mean(1, keepdim=True)
         tgt = tgt.mean(1, keepdim=True)
     nc = img.size(1)
-    gx1, gy1 = self.ops.gradients(tgt)
-    stack = torch.cat([tgt, gx1, gy1], 1)
+    stack = tgt
+    if self.warp_grads == 1:
+        gx1, gy1 = self.ops.gradients(tgt)
+        stack = torch.cat([tgt, gx1, gy1], 1)
     lt = self.tv_lambda * self.tv_theta / float(nc)
     theta = self.tv_theta
     step = 0.25 / theta
@@ -192,6 +194,9 @@ def refine_tvl1(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters:
     py = torch.zeros_like(flow)
     for w in range(warps):
         warped = self.ops.warp(stack, flow, self.warp_mode)
+        if self.warp_grads != 1:
+            wgx, wgy = self.ops.gradients(warped)
+            warped = torch.cat([warped, wgx, wgy], 1)
         grads: List[Tensor] = []
         invs: List[Tensor] = []
         rhos: List[Tensor] = []
@@ -236,8 +241,13 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int) -> Tensor:
             flow = self.ops.resize_flow(flow, img.size(2), img.size(3))
         if k < self.search_levels:
             flow = self.search(img, tgt, flow, self.search_radius)
+        nw = self.warps + steps
+        ni = self.inner
+        if k == n - 1:
+            nw = self.fine_warps + steps
+            ni = self.fine_iters
         if self.refine_mode >= 1:
-            flow = self.refine_tvl1(img, tgt, flow, self.warps + steps, self.inner)
+            flow = self.refine_tvl1(img, tgt, flow, nw, ni)
         else:
             flow = self.refine(img, tgt, flow, self.warps + steps, self.inner)
         if self.fill_radius > 0:
@@ -336,6 +346,14 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     if self.mode == 1:
         ft = (f01 - f10) * 0.5
     share0 = torch.clamp(filled[:, 3:4], 0.0, 1.0)
+    if self.vis_mode == 1:
+        c0 = self.ops.warp(quality[0:1], ft * (-t), 0)
+        c1 = self.ops.warp(quality[1:2], ft * (1.0 - t), 0)
+        o0 = torch.clamp((self.vis_floor - c0) / self.vis_floor, 0.0, 1.0)
+        o1 = torch.clamp((self.vis_floor - c1) / self.vis_floor, 0.0, 1.0)
+        w0 = (1.0 - t) * (1.0 - o1 + 1e-3)
+        w1 = t * (1.0 - o0 + 1e-3)
+        share0 = w0 / (w0 + w1)
     if self.prefilter != 0.0:
         img0 = img0 + (img0 - self.ops.box(img0, 1)) * self.prefilter
         img1 = img1 + (img1 - self.ops.box(img1, 1)) * self.prefilter

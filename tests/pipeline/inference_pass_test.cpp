@@ -77,8 +77,7 @@ TEST(InferencePass, ChecksNanValuesOverTheWholePaddedResult) {
     const at::Tensor frame = at::zeros({1, 3, 1080, 1920});
     CoutCapture out;
     runInferencePass(ctx, frame, frame);
-    EXPECT_EQ(recorder.attr("img0").toTensor().sizes(),
-              (std::vector<int64_t>{1, 3, 1088, 1920}));
+    EXPECT_EQ(recorder.attr("img0").toTensor().sizes(), (std::vector<int64_t>{1, 3, 1088, 1920}));
     EXPECT_NE(out.text().find("    NaN check: 0/6266880 (0%)\n"), std::string::npos) << out.text();
     EXPECT_NE(out.text().find("    Inference time (forward): "), std::string::npos);
 }
@@ -89,8 +88,8 @@ TEST(InferencePass, NanGuardRefusesMoreThanTheThresholdPercentage) {
         int nanValues;  // of 100
         bool refused;
     };
-    const std::vector<Row> rows = {{10, 10, false}, {10, 11, true}, {10, 0, false},
-                                   {0, 1, true},    {0, 0, false},  {100, 100, false},
+    const std::vector<Row> rows = {{10, 10, false},  {10, 11, true}, {10, 0, false},
+                                   {0, 1, true},     {0, 0, false},  {100, 100, false},
                                    {150, 100, false}};
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << row.nanValues << "% at threshold " << row.threshold);

@@ -43,8 +43,9 @@ TEST(InterpolationRoad, RetimesAClipAtHalfSpeed) {
             const float position = positions[size_t(frame - 1)];
             for (int pixel = 0; pixel < 12; ++pixel) {
                 for (int c = 0; c < 4; ++c) {
-                    const float expected = fastPath ? clipValue(nearest[size_t(frame - 1)], c, pixel)
-                                                    : clipValue(0, c, pixel) + position;
+                    const float expected = fastPath
+                                               ? clipValue(nearest[size_t(frame - 1)], c, pixel)
+                                               : clipValue(0, c, pixel) + position;
                     ASSERT_EQ(packedValue(planes[0], pixel % 4, pixel / 4, c), expected)
                         << "pixel " << pixel << " channel " << c;
                 }
@@ -62,8 +63,8 @@ TEST(InterpolationRoad, FeedsChannelGroupsAndWritesResultsBack) {
         std::vector<float> factors;  // per rgba slot; 0 marks frame0's own value
     };
     const std::vector<Row> rows = {
-        {"rgba", {1, 2, 3, 2}},         // (r, g, b) and (a, a, a): alpha is the middle channel
-        {"rgba.red", {1, 0, 0, 0}},     // (r, r, r)
+        {"rgba", {1, 2, 3, 2}},      // (r, g, b) and (a, a, a): alpha is the middle channel
+        {"rgba.red", {1, 0, 0, 0}},  // (r, r, r)
         {"rgba.red rgba.blue", {1, 0, 2, 0}},  // (r, b, r)
         {"rgba.green rgba.blue rgba.alpha", {0, 1, 2, 3}},
     };
@@ -79,8 +80,8 @@ TEST(InterpolationRoad, FeedsChannelGroupsAndWritesResultsBack) {
         for (int pixel = 0; pixel < 12; ++pixel) {
             for (int c = 0; c < 4; ++c) {
                 const float factor = row.factors[size_t(c)];
-                const float expected = factor == 0 ? clipValue(1, c, pixel)
-                                                   : factor * clipValue(1, c, pixel);
+                const float expected =
+                    factor == 0 ? clipValue(1, c, pixel) : factor * clipValue(1, c, pixel);
                 ASSERT_EQ(packedValue(planes[0], pixel % 4, pixel / 4, c), expected)
                     << "pixel " << pixel << " channel " << c;
             }
@@ -165,10 +166,14 @@ TEST(InterpolationRoad, HandsTheNetworkItsArguments) {
         double downscale;
     };
     const std::vector<Row> rows = {
-        {"steps", "1", 0, 1, 1.0},          {"steps", "2", 1, 1, 1.0},
-        {"steps", "6", 5, 1, 1.0},          {"steps", "0", 0, 1, 1.0},
-        {"steps", "9", 5, 1, 1.0},          {"flow_magnitude", "medium", 1, 2, 1.0},
-        {"flow_magnitude", "high", 1, 3, 1.0}, {"downscale", "0.5", 1, 1, 0.5},
+        {"steps", "1", 0, 1, 1.0},
+        {"steps", "2", 1, 1, 1.0},
+        {"steps", "6", 5, 1, 1.0},
+        {"steps", "0", 0, 1, 1.0},
+        {"steps", "9", 5, 1, 1.0},
+        {"flow_magnitude", "medium", 1, 2, 1.0},
+        {"flow_magnitude", "high", 1, 3, 1.0},
+        {"downscale", "0.5", 1, 1, 0.5},
         {"downscale", "0.25", 1, 1, 0.25},
     };
     for (const Row& row : rows) {

@@ -24,8 +24,7 @@ TEST(PatchGrid, SplitsOnlyAxesLongerThanMaxSize) {
         {"8K with the defaults", 7680, 4320, 4500, 512, 64, true, 512, 0, 64, 0, 4352, 4320, 2, 1},
         // Overlap min(1024 / 2.5, 512) = 409; ceil(1231 / 615) = 3; ceil(2458 / 3) = 820.
         {"1231 wide into three", 1231, 100, 1024, 512, 64, true, 409, 0, 64, 0, 820, 100, 3, 1},
-        {"overlap 0 never tiles", 10000, 10000, 1024, 0, 64, false, 0, 0, 0, 0, 10000, 10000, 1,
-         1},
+        {"overlap 0 never tiles", 10000, 10000, 1024, 0, 64, false, 0, 0, 0, 0, 10000, 10000, 1, 1},
         {"max size 2 never tiles", 100, 100, 2, 512, 64, false, 0, 0, 0, 0, 100, 100, 1, 1},
         {"exactly max size wide", 4500, 100, 4500, 512, 64, false, 0, 0, 0, 0, 4500, 100, 1, 1},
         // Overlap capped at 1000 / 2.5 = 400; ceil(3000 / 600) = 5; ceil(5000 / 5) = 1000.
@@ -57,8 +56,8 @@ TEST(PatchGrid, PlacesPatchesAndClampsThoseAtTheEdge) {
         PatchSpan expected;
     };
     const std::vector<Row> rows = {
-        {0, 4352, 512, 7680, {0, 4352, false}},   {1, 4352, 512, 7680, {3840, 7680, true}},
-        {0, 820, 409, 1231, {0, 820, false}},     {1, 820, 409, 1231, {411, 1231, true}},
+        {0, 4352, 512, 7680, {0, 4352, false}}, {1, 4352, 512, 7680, {3840, 7680, true}},
+        {0, 820, 409, 1231, {0, 820, false}},   {1, 820, 409, 1231, {411, 1231, true}},
         {2, 820, 409, 1231, {822, 1231, true}},  // repeats the right part of the second
     };
     for (const Row& row : rows) {
@@ -82,9 +81,10 @@ TEST(PatchGrid, CountsPassesPerPatchAndChannelGroup) {
         {1231, 2000, 1024, 512, 2, 12},  // 3 columns x ceil(2000 / 615) = 4 rows
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::Message() << row.width << "x" << row.height << ", "
-                                          << row.channels << " channels");
-        const PatchGrid grid = computePatchGrid(row.width, row.height, row.maxSize, row.overlap, 64);
+        SCOPED_TRACE(::testing::Message()
+                     << row.width << "x" << row.height << ", " << row.channels << " channels");
+        const PatchGrid grid =
+            computePatchGrid(row.width, row.height, row.maxSize, row.overlap, 64);
         EXPECT_EQ(totalPasses(grid, row.channels), row.passes);
     }
 }
@@ -95,9 +95,8 @@ TEST(BlendWeight, FadesTheSecond8kPatchInOver384Columns) {
         int column;
         float weight;
     };
-    const std::vector<Row> rows = {{0, 0.0f},     {63, 0.0f},          {64, 0.0f},
-                                   {256, 0.5f},   {447, 383.0f / 384}, {448, 1.0f},
-                                   {3839, 1.0f}};
+    const std::vector<Row> rows = {{0, 0.0f},           {63, 0.0f},  {64, 0.0f},  {256, 0.5f},
+                                   {447, 383.0f / 384}, {448, 1.0f}, {3839, 1.0f}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.column);
         EXPECT_FLOAT_EQ(blendWeight(row.column, 3840, 512, 64, false, true), row.weight);

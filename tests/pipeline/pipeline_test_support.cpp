@@ -37,9 +37,9 @@ Module blendNetwork() {
 
 Module channelScaleNetwork() {
     Module m("ChannelScale");
-    m.define(forwardReturning(
-        "    scale = torch.arange(1, 4, dtype=img0.dtype, device=img0.device)\n"
-        "    return img0 * scale.view(1, 3, 1, 1)\n"));
+    m.define(
+        forwardReturning("    scale = torch.arange(1, 4, dtype=img0.dtype, device=img0.device)\n"
+                         "    return img0 * scale.view(1, 3, 1, 1)\n"));
     return m;
 }
 
@@ -48,9 +48,10 @@ Module countingConstantNetwork(double first, double step) {
     m.register_attribute("calls", c10::IntType::get(), int64_t(0));
     m.register_attribute("first", c10::FloatType::get(), first);
     m.register_attribute("step", c10::FloatType::get(), step);
-    m.define(forwardReturning("    self.calls += 1\n"
-                              "    return torch.full_like(img0, self.first + self.step * "
-                              "(self.calls - 1))\n"));
+    m.define(
+        forwardReturning("    self.calls += 1\n"
+                         "    return torch.full_like(img0, self.first + self.step * "
+                         "(self.calls - 1))\n"));
     return m;
 }
 
@@ -91,11 +92,14 @@ Module nanRowsNetwork(int64_t row) {
 
 Module raisingNetwork(const std::string& message) {
     Module m("Raising");
-    m.define(forwardReturning("    assert timestep < -1.0e30, \"" + message + "\"\n    return img0\n"));
+    m.define(
+        forwardReturning("    assert timestep < -1.0e30, \"" + message + "\"\n    return img0\n"));
     return m;
 }
 
-float clipValue(int frame, int channel, int pixel) { return float(frame + 16 * channel + pixel); }
+float clipValue(int frame, int channel, int pixel) {
+    return float(frame + 16 * channel + pixel);
+}
 
 host::ClipFrame clipFrame(int frame, const DD::Image::Box& box, bool withAlpha) {
     using namespace DD::Image;
@@ -138,7 +142,9 @@ RetimeRig::RetimeRig(std::shared_ptr<host::Clip> clip) {
     script_.connect(*node_, 0, *source_);
 }
 
-Tweenora& RetimeRig::op() { return *node_->opAs<Tweenora>(); }
+Tweenora& RetimeRig::op() {
+    return *node_->opAs<Tweenora>();
+}
 
 void RetimeRig::useNetwork(const torch::jit::Module& network) {
     op().model = network;

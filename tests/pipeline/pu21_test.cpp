@@ -21,7 +21,7 @@ TEST(Pu21, EncodesTheSampleValues) {
         double encoded;
     };
     // Five significant digits, worked out in double precision.
-    const std::vector<Row> rows = {{0.18f, 0.60096}, {0.5f, 0.82997}, {1.0f, 1.0},
+    const std::vector<Row> rows = {{0.18f, 0.60096}, {0.5f, 0.82997},  {1.0f, 1.0},
                                    {2.0f, 1.18093},  {10.0f, 1.63853}, {100.0f, 2.32225}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.linear);
@@ -75,8 +75,8 @@ TEST(Pu21, ClampsDecodedValuesToZeroAndFiveHundred) {
 // The encoding and decoding as the plain sequence of libtorch operations,
 // each with a double scalar, in the order that fixes the float32 result.
 at::Tensor encodeBySteps(const at::Tensor& x) {
-    const double p0 = 0.353487901, p1 = 0.3734658629, p2 = 8.277049286e-05,
-                 p3 = 0.9062562627, p4 = 0.09150303166, p5 = 0.9099517204, p6 = 596.3148142;
+    const double p0 = 0.353487901, p1 = 0.3734658629, p2 = 8.277049286e-05, p3 = 0.9062562627,
+                 p4 = 0.09150303166, p5 = 0.9099517204, p6 = 596.3148142;
     at::Tensor y = at::clamp_min(x.mul(100.0), 0.0).add(0.005);
     at::Tensor a = y.pow(p3);
     at::Tensor d = a.mul(p2).add(1.0);
@@ -111,8 +111,8 @@ TEST(Pu21, MatchesTheOperationSequenceBitForBit) {
     // Odd sizes leave remainders after every vector width.
     at::Tensor image = at::rand({1, 3, 37, 53}) * 600.0 - 50.0;
     at::Tensor special = image.view({-1});
-    const std::vector<float> values = {0.0f,  -0.0f, 1e-30f, 1e-4f, 0.18f, 1.0f, 499.99f,
-                                       500.0f, 1e9f,  NAN,    INFINITY, -INFINITY};
+    const std::vector<float> values = {0.0f,    -0.0f,  1e-30f, 1e-4f, 0.18f,    1.0f,
+                                       499.99f, 500.0f, 1e9f,   NAN,   INFINITY, -INFINITY};
     for (size_t i = 0; i < values.size(); ++i) {
         special[int64_t(i * 101)] = values[i];
     }

@@ -10,6 +10,7 @@
 #include <DDImage/Channel.h>
 #include <DDImage/ImagePlane.h>
 
+#include "tests/node/node_test_support.h"
 #include "tests/pipeline/pipeline_test_support.h"
 
 namespace tweenora::testing {
@@ -202,6 +203,39 @@ TEST(RenderStripe, ChannelsMissingFromTheSourceAreZero) {
             EXPECT_EQ(packedValue(plane, pixel % 4, pixel / 4, 3), 0.0f);
             EXPECT_EQ(packedValue(plane, pixel % 4, pixel / 4, 0),
                       clipValue(1, 0, pixel) + (position - 1.0f));
+        }
+    }
+}
+
+TEST(RenderStripe, TellsWhichRoadEachLayerTook) {
+    RetimeRig rig(uniformClip(1, 4, kBox));
+    rig.useNetwork(identityNetwork());
+    rig.setKnob("input_channels", "rgb");
+    ChannelSet channels(Mask_RGBA);
+    channels += Chan_Z;
+    struct Row {
+        float position;
+        bool debug;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Row> rows = {
+        {2.0f,
+         true,
+         {"Tweenora1: renderStripe for layer 'rgba' (threshold fast-path: source frame 2 returned "
+          "unprocessed, timestep 0).\n",
+          "Tweenora1: renderStripe for layer 'depth' (copy straight through, not in channels).\n"}},
+        // Printed in a batch render whatever debug says.
+        {2.5f, false, {"Tweenora1: Running inference for layer 'rgba' on CPU\n"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.position);
+        rig.setKnob("debug", row.debug ? "true" : "false");
+        rig.showPosition(row.position);
+        CoutCapture out;
+        rig.render(1, channels);
+        ASSERT_FALSE(rig.node().hasError()) << rig.node().errorMessage();
+        for (const std::string& line : row.lines) {
+            EXPECT_NE(out.text().find(line), std::string::npos) << out.text();
         }
     }
 }

@@ -11,8 +11,12 @@
 
 #include <DDImage/ImagePlane.h>
 
+#include "tests/pipeline/pipeline_test_support.h"
+
 namespace tweenora::pipeline {
 namespace {
+
+using tweenora::testing::filledPlane;
 
 using DD::Image::Box;
 using DD::Image::ImagePlane;
@@ -40,12 +44,12 @@ TEST(MakeGroupTensor, FeedsEachLayerSizeItsChannelTriple) {
                                    {3, false, {0, 1, 2}}, {4, false, {0, 1, 2}},
                                    {4, true, {3, 3, 3}},  {6, true, {3, 3, 3}}};
     for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::Message() << row.channels << " channels, group "
-                                          << (row.secondGroup ? 2 : 1));
+        SCOPED_TRACE(::testing::Message()
+                     << row.channels << " channels, group " << (row.secondGroup ? 2 : 1));
         const ChannelTriple triple =
             row.secondGroup ? secondGroupTriple() : firstGroupTriple(row.channels);
-        const at::Tensor group = makeGroupTensor(buffer.data(), height, width, height * width,
-                                                 triple);
+        const at::Tensor group =
+            makeGroupTensor(buffer.data(), height, width, height * width, triple);
         ASSERT_EQ(group.sizes(), (std::vector<int64_t>{1, 3, height, width}));
         EXPECT_TRUE(group.is_contiguous());
         for (int k = 0; k < 3; ++k) {
@@ -59,14 +63,6 @@ TEST(TensorShapeText, ListsTheSizes) {
     EXPECT_EQ(tensorShapeText(at::empty({1, 3, 4, 5})), "[1, 3, 4, 5]");
     EXPECT_EQ(tensorShapeText(at::empty({7})), "[7]");
     EXPECT_EQ(tensorShapeText(at::scalar_tensor(1.0)), "[]");
-}
-
-// A packed plane over box whose values are all `fill`.
-ImagePlane filledPlane(const Box& box, DD::Image::ChannelSet channels, float fill) {
-    ImagePlane plane(box, true, channels, int(channels.size()));
-    plane.makeWritable();
-    std::fill_n(plane.writable(), size_t(box.area()) * channels.size(), fill);
-    return plane;
 }
 
 TEST(PlaneWriter, CopiesTheOverlapAndZeroesTheRest) {
@@ -110,66 +106,23 @@ TEST(PlaneWriter, CopiesTheOverlapAndZeroesTheRest) {
     }
 }
 
-TEST(PlaneWriter, FillsUnpackedPlanesChannelByChannel) {
-    const Box area(0, 0, 3, 2);
-    ImagePlane plane(area, false, DD::Image::Mask_RGB, 3);
-    at::Tensor planes = at::arange(18, at::TensorOptions().dtype(at::kFloat)).view({3, 2, 3});
-    PlaneWriter writer(plane, area, 3);
-    writer.writeChannel(planes[2], 0);
-    writer.writeChannel(planes[0], 2);
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(plane.readable()[i], float(12 + i));      // slot 0 from channel 2
-        EXPECT_EQ(plane.readable()[6 + i], 0.0f);           // slot 1 untouched
-        EXPECT_EQ(plane.readable()[12 + i], float(i));      // slot 2 from channel 0
-    }
-}
-
 // [3, H, W] whose channel c holds `base + c` everywhere.
 at::Tensor constantChannels(int height, int width, float base) {
-    return at::arange(3, at::TensorOptions().dtype(at::kFloat)).add(base).view({3, 1, 1}).expand(
-        {3, height, width}).contiguous();
-}
-
-TEST(WriteResultToPlane, TakesTheFourthChannelFromTheSecondResultsMiddleChannel) {
-    const Box area(0, 0, 4, 2);
-    using DD::Image::Channel;
-    struct Row {
-        std::string name;
-        std::vector<Channel> processed;
-        bool secondGroup;
-        std::vector<float> rgba;  // expected value of each slot
-    };
-    const std::vector<Row> rows = {
-        {"rgba", {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue,
-                  DD::Image::Chan_Alpha}, true, {10, 11, 12, 21}},
-        // Unprocessed channels come from frame0, absent here: 0.
-        {"red and alpha", {DD::Image::Chan_Red, DD::Image::Chan_Alpha}, false, {10, 0, 0, 11}},
-        {"green only", {DD::Image::Chan_Green}, false, {0, 10, 0, 0}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        ImagePlane plane = filledPlane(area, DD::Image::Mask_RGBA, -1.0f);
-        const at::Tensor result1 = constantChannels(2, 4, 10.0f);
-        const at::Tensor result2 = constantChannels(2, 4, 20.0f).unsqueeze(0);
-        writeResultToPlane(plane, area, nullptr, result1, row.secondGroup ? &result2 : nullptr,
-                           row.processed);
-        for (int pixel = 0; pixel < 8; ++pixel) {
-            for (int slot = 0; slot < 4; ++slot) {
-                ASSERT_EQ(plane.readable()[pixel * 4 + slot], row.rgba[size_t(slot)])
-                    << "pixel " << pixel << " slot " << slot;
-            }
-        }
-    }
+    return at::arange(3, at::TensorOptions().dtype(at::kFloat))
+        .add(base)
+        .view({3, 1, 1})
+        .expand({3, height, width})
+        .contiguous();
 }
 
 TEST(WriteResultToPlane, LeavesThePlaneUntouchedWhenAResultDoesNotFit) {
     const Box area(0, 0, 4, 4);
     ImagePlane plane = filledPlane(area, DD::Image::Mask_RGB, 5.0f);
     const at::Tensor tooSmall = constantChannels(2, 2, 1.0f);
-    EXPECT_THROW(writeResultToPlane(plane, area, nullptr, tooSmall, nullptr,
-                                    {DD::Image::Chan_Red, DD::Image::Chan_Green,
-                                     DD::Image::Chan_Blue}),
-                 c10::Error);
+    EXPECT_THROW(
+        writeResultToPlane(plane, area, nullptr, tooSmall, nullptr,
+                           {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue}),
+        c10::Error);
     for (int i = 0; i < 48; ++i) {
         ASSERT_EQ(plane.readable()[i], 5.0f);
     }

@@ -18,7 +18,8 @@ namespace {
 // A few rows are enough: the rows are not split, and each column blends alike.
 struct EightKRow {
     RetimeRig rig{uniformClip(1, 2, DD::Image::Box(0, 0, 4, 3))};
-    torch::jit::Module network = countingConstantNetwork(1.0, 1.0);  // 1 for the first patch, 2 for the second
+    torch::jit::Module network =
+        countingConstantNetwork(1.0, 1.0);  // 1 for the first patch, 2 for the second
     pipeline::InferenceContext ctx;
     at::Tensor frame = at::zeros({1, 3, 4, 7680});
 
