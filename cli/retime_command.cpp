@@ -2,6 +2,7 @@
 // `tweenora retime`: reads an image sequence, retimes it through the Tweenora
 // plug-in in the headless host, and writes the node's output frames.
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -226,6 +227,15 @@ host::ClipFrame frameFromPlanes(const std::vector<DD::Image::ImagePlane>& planes
     return frame;
 }
 
+// The cores this process may run on: a farm task often gets fewer than the machine has.
+int usableCores() {
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (::sched_getaffinity(0, sizeof(cores), &cores) == 0 && CPU_COUNT(&cores) > 0)
+        return CPU_COUNT(&cores);
+    return int(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 std::string secondsText(double seconds) {
     char text[32];
     std::snprintf(text, sizeof(text), "%.2f s", seconds);
@@ -257,8 +267,7 @@ int runRetime(const Args& args) {
     if (options.gpu)
         ::setenv("LUMAQUARRY_NUKE_GPU_INDEX", std::to_string(*options.gpu).c_str(), 1);
     // libtorch may start with one thread; a retime should use the machine.
-    at::set_num_threads(options.threads ? *options.threads
-                                        : int(std::max(1u, std::thread::hardware_concurrency())));
+    at::set_num_threads(options.threads ? *options.threads : usableCores());
     if (options.quiet) {
         std::fflush(stdout);
         const int devNull = ::open("/dev/null", O_WRONLY);

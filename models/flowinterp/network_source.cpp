@@ -351,8 +351,8 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
         c1 = self.ops.warp(quality[1:2], ft * (1.0 - t), 0)
         o0 = torch.clamp((self.vis_floor - c0) / self.vis_floor, 0.0, 1.0)
         o1 = torch.clamp((self.vis_floor - c1) / self.vis_floor, 0.0, 1.0)
-        w0 = (1.0 - t) * (1.0 - o1 + 1e-3)
-        w1 = t * (1.0 - o0 + 1e-3)
+        w0 = share0 * (1.0 - o1 + 1e-3)
+        w1 = (1.0 - share0) * (1.0 - o0 + 1e-3)
         share0 = w0 / (w0 + w1)
     if self.prefilter != 0.0:
         img0 = img0 + (img0 - self.ops.box(img0, 1)) * self.prefilter
