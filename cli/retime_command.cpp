@@ -369,7 +369,8 @@ int runRetime(const Args& args) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - renderStart).count();
     char rate[32];
     std::snprintf(rate, sizeof(rate), "%.3g", outFrames.size() / std::max(seconds, 1e-9));
-    progress.finish("wrote " + std::to_string(outFrames.size()) + " frames to " + output.text() +
+    progress.finish("wrote " + std::to_string(outFrames.size()) +
+                    (outFrames.size() == 1 ? " frame to " : " frames to ") + output.text() +
                     " in " + secondsText(seconds) + " (" + rate + " frames/s; " +
                     std::to_string(frames->framesDecoded()) + " source frames read, " +
                     std::to_string(frames->decodes()) + " decodes; " +

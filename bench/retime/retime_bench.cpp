@@ -56,7 +56,7 @@ struct Timing {
 Timing parse(const std::string& out, const std::string& err) {
     Timing timing;
     const std::regex summary(
-        R"(wrote (\d+) frames to .* in ([0-9.]+) s \(.*; ([0-9.]+) s reading, ([0-9.]+) s writing\))");
+        R"(wrote (\d+) frames? to .* in ([0-9.]+) s \(.*; ([0-9.]+) s reading, ([0-9.]+) s writing\))");
     std::smatch m;
     if (!std::regex_search(err, m, summary))
         throw std::runtime_error("no summary line from tweenora:\n" + err);

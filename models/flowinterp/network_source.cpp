@@ -47,6 +47,12 @@ def median3(self, x: Tensor) -> Tensor:
     return torch.max(torch.min(a, b), torch.min(torch.max(a, b), c))
 )TS",
         R"TS(
+def prepare(self, x: Tensor) -> Tensor:
+    # Float32 copy for estimation, finite and within a range where squared
+    # differences cannot overflow.
+    return torch.clamp(torch.nan_to_num(x.float(), 0.0, 64.0, -64.0), -64.0, 64.0)
+)TS",
+        R"TS(
 def downsample(self, x: Tensor) -> Tensor:
     # Halves both sides (rounding up) by averaging 2 x 2 blocks.
     return torch.avg_pool2d(x, [2, 2], [2, 2], [0, 0], True, True, None)
@@ -172,14 +178,20 @@ def fill_inconsistent(self, flow: Tensor) -> Tensor:
     # Replaces vectors that fail the forward-backward check by the mean of
     # their consistent neighbours (normalised convolution).
     c = self.consistency(flow)
-    mean = self.ops.box(flow * c, self.fill_radius) / (self.ops.box(c, self.fill_radius) + 1e-4)
+    if self.fill_pooled == 1:
+        k = 2 * self.fill_radius + 1
+        wsum = torch.avg_pool2d(torch.cat([flow * c, c], 1), [k, k], [k, k], [0, 0], True, True, None)
+        wsum = torch.upsample_bilinear2d(wsum, [flow.size(2), flow.size(3)], False, None)
+        mean = wsum[:, 0:2] / (wsum[:, 2:3] + 1e-4)
+    else:
+        mean = self.ops.box(flow * c, self.fill_radius) / (self.ops.box(c, self.fill_radius) + 1e-4)
     return flow * c + mean * (1.0 - c)
 )TS",
         R"TS(
-def refine_tvl1(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters: int) -> Tensor:
+def refine_tvl1(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters: int, luma: bool, mode: int) -> Tensor:
     # TV-L1 (primal-dual, Zach-Pock-Bischof); colour data term by one
     # thresholding step per channel.
-    if self.refine_mode == 1:
+    if luma:
         img = img.mean(1, keepdim=True)
         tgt = tgt.mean(1, keepdim=True)
     nc = img.size(1)
@@ -193,32 +205,39 @@ def refine_tvl1(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters:
     px = torch.zeros_like(flow)
     py = torch.zeros_like(flow)
     for w in range(warps):
-        warped = self.ops.warp(stack, flow, self.warp_mode)
+        warped = self.ops.warp(stack, flow, mode)
         if self.warp_grads != 1:
             wgx, wgy = self.ops.gradients(warped)
             warped = torch.cat([warped, wgx, wgy], 1)
-        grads: List[Tensor] = []
-        invs: List[Tensor] = []
+        gxs: List[Tensor] = []
+        gys: List[Tensor] = []
+        ninvs: List[Tensor] = []
         rhos: List[Tensor] = []
+        f0 = flow[:, 0:1]
+        f1 = flow[:, 1:2]
         for c in range(nc):
-            gw = torch.cat([warped[:, nc + c:nc + c + 1], warped[:, 2 * nc + c:2 * nc + c + 1]], 1)
-            grads.append(gw)
-            invs.append(1.0 / ((gw * gw).sum(1, keepdim=True) + 1e-12))
-            rhos.append(warped[:, c:c + 1] - img[:, c:c + 1] - (gw * flow).sum(1, keepdim=True))
+            gx = warped[:, nc + c:nc + c + 1].contiguous()
+            gy = warped[:, 2 * nc + c:2 * nc + c + 1].contiguous()
+            gxs.append(gx)
+            gys.append(gy)
+            ninvs.append(-1.0 / (torch.addcmul(gx * gx, gy, gy) + 1e-12))
+            rhos.append(warped[:, c:c + 1] - img[:, c:c + 1] - gx * f0 - gy * f1)
         u = flow
         for k in range(iters):
-            v = u
+            v0 = u[:, 0:1]
+            v1 = u[:, 1:2]
             for c in range(nc):
-                gw = grads[c]
-                rho = rhos[c] + (gw * v).sum(1, keepdim=True)
-                v = v + torch.clamp(-rho * invs[c], -lt, lt) * gw
-            divp = px - torch.constant_pad_nd(px[:, :, :, :-1], [1, 0, 0, 0], 0.0) + py - torch.constant_pad_nd(py[:, :, :-1], [0, 0, 1, 0], 0.0)
-            u = v + divp * theta
+                rho = torch.addcmul(torch.addcmul(rhos[c], gxs[c], v0), gys[c], v1)
+                d = torch.clamp(rho * ninvs[c], -lt, lt)
+                v0 = torch.addcmul(v0, d, gxs[c])
+                v1 = torch.addcmul(v1, d, gys[c])
+            divp = px + py - torch.constant_pad_nd(px[:, :, :, :-1], [1, 0, 0, 0], 0.0) - torch.constant_pad_nd(py[:, :, :-1], [0, 0, 1, 0], 0.0)
+            u = torch.add(torch.cat([v0, v1], 1), divp, alpha=theta)
             ux = torch.constant_pad_nd(u[:, :, :, 1:] - u[:, :, :, :-1], [0, 1, 0, 0], 0.0)
             uy = torch.constant_pad_nd(u[:, :, 1:] - u[:, :, :-1], [0, 0, 0, 1], 0.0)
-            ng = 1.0 + torch.sqrt(ux * ux + uy * uy) * step
-            px = (px + ux * step) / ng
-            py = (py + uy * step) / ng
+            ng = torch.sqrt(torch.addcmul(ux * ux, uy, uy)) * step + 1.0
+            px = torch.add(px, ux, alpha=step) / ng
+            py = torch.add(py, uy, alpha=step) / ng
         flow = u
         for m in range(self.median):
             flow = self.ops.median3(flow)
@@ -240,26 +259,43 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int) -> Tensor:
         if k > 0:
             flow = self.ops.resize_flow(flow, img.size(2), img.size(3))
         if k < self.search_levels:
-            flow = self.search(img, tgt, flow, self.search_radius)
+            radius = self.search_radius
+            if k == 0:
+                radius = radius + 2 * (flow_magnitude - 1)
+            flow = self.search(img, tgt, flow, radius)
         nw = self.warps + steps
         ni = self.inner
         if k == n - 1:
             nw = self.fine_warps + steps
             ni = self.fine_iters
         if self.refine_mode >= 1:
-            flow = self.refine_tvl1(img, tgt, flow, nw, ni)
+            fine = k == n - 1
+            luma = self.refine_mode == 1 or (fine and self.fine_luma == 1)
+            flow = self.refine_tvl1(img, tgt, flow, nw, ni, luma, self.fine_warp_mode if fine else self.warp_mode)
         else:
             flow = self.refine(img, tgt, flow, self.warps + steps, self.inner)
-        if self.fill_radius > 0:
+        if self.fill_radius > 0 and (k < n - 1 or self.fill_fine == 1):
             flow = self.fill_inconsistent(flow)
     return flow
+)TS",
+        R"TS(
+def cut_score(self, img0: Tensor, img1: Tensor, flows: Tensor) -> Tensor:
+    a = torch.avg_pool2d(self.ops.prepare(torch.cat([img0, img1], 0)), [4, 4], [4, 4], [0, 0], True, True, None)
+    f = torch.avg_pool2d(flows, [4, 4], [4, 4], [0, 0], True, True, None) * 0.25
+    residual = self.ops.warp(a.flip([0]), f, 0) - a
+    residual = residual - residual.mean([2, 3], keepdim=True)
+    spread = (a - a.mean([2, 3], keepdim=True)).abs().mean()
+    thumb = torch.adaptive_avg_pool2d(a, [self.thumb, self.thumb])
+    tspread = (thumb - thumb.mean([2, 3], keepdim=True)).abs().mean()
+    tdiff = ((thumb[1] - thumb[0]) - (thumb[1] - thumb[0]).mean([1, 2], keepdim=True)).abs().mean()
+    return torch.stack([residual.abs().mean() / torch.clamp(spread, 0.02), tdiff / torch.clamp(spread, 0.02)])
 )TS",
         R"TS(
 def forward(self, img0: Tensor, img1: Tensor, steps: int, flow_magnitude: int, downscale: float) -> Tensor:
     # Flow [2, 2, H, W] in pixels: batch 0 from img0 to img1, batch 1 back.
     h = img0.size(2)
     w = img0.size(3)
-    pair = torch.cat([img0, img1], 0)
+    pair = self.ops.prepare(torch.cat([img0, img1], 0))
     if downscale < 1.0:
         hs = max(8, int(float(h) * downscale + 0.5))
         ws = max(8, int(float(w) * downscale + 0.5))
@@ -267,7 +303,9 @@ def forward(self, img0: Tensor, img1: Tensor, steps: int, flow_magnitude: int, d
     flow = self.estimate(pair, steps, flow_magnitude)
     if flow.size(2) != h or flow.size(3) != w:
         flow = self.ops.resize_flow(flow, h, w)
-    return flow
+    # Vectors beyond twice the frame's size mean nothing; keep them finite.
+    reach = 2.0 * float(max(h, w))
+    return torch.clamp(torch.nan_to_num(flow, 0.0, reach, -reach), -reach, reach)
 )TS",
     };
     return methods;
@@ -277,93 +315,105 @@ const std::vector<std::string>& frameSynthesiserMethods() {
     static const std::vector<std::string> methods = {
         R"TS(
 def splat(self, px: Tensor, py: Tensor, values: Tensor, h: int, w: int) -> Tensor:
-    # Bilinear forward splatting: adds values [C, N] at positions (px, py) [N]
-    # into an [C, h * w] accumulator, one flat scatter_add_ per tap and channel.
+    # Bilinear forward splatting of values [C, N] to positions (px, py) [N];
+    # returns the sums [C, h, w]. Points outside (-1, w) x (-1, h) must carry
+    # zero values. The accumulator has a margin, so no tap needs a bounds
+    # test: one flat scatter_add_ per tap and channel.
+    wp = w + 3
+    hp = h + 3
+    px = torch.clamp(px, -1.0, float(w)) + 1.0
+    py = torch.clamp(py, -1.0, float(h)) + 1.0
     x0 = torch.floor(px)
     y0 = torch.floor(py)
     fx = px - x0
     fy = py - y0
-    xi = x0.long()
-    yi = y0.long()
-    acc = torch.zeros([values.size(0), h * w], dtype=values.dtype, device=values.device)
+    gx = 1.0 - fx
+    gy = 1.0 - fy
+    base = y0.long() * wp + x0.long()
+    acc = torch.zeros([values.size(0), hp * wp], dtype=values.dtype, device=values.device)
     for tap in range(4):
         ox = tap % 2
         oy = tap // 2
-        wx = fx if ox == 1 else 1.0 - fx
-        wy = fy if oy == 1 else 1.0 - fy
-        tx = xi + ox
-        ty = yi + oy
-        inside = (tx >= 0) & (tx < w) & (ty >= 0) & (ty < h)
-        weight = wx * wy * inside.to(values.dtype)
-        index = torch.clamp(ty, 0, h - 1) * w + torch.clamp(tx, 0, w - 1)
+        weight = (fx if ox == 1 else gx) * (fy if oy == 1 else gy)
+        index = base + (oy * wp + ox)
         for c in range(values.size(0)):
             acc[c].scatter_add_(0, index, values[c] * weight)
-    return acc
+    return acc.view([values.size(0), hp, wp])[:, 1:h + 1, 1:w + 1]
 )TS",
         R"TS(
 def fill_holes(self, acc: Tensor, weight_index: int) -> Tensor:
-    # Push-pull: normalises weighted sums [1, C, H, W] and fills pixels no
-    # splat reached from ever coarser averages.
+    # Push-pull: normalises weighted sums [1, C, H, W] by the weight channel
+    # and fills pixels that no splat reached from ever coarser averages.
     levels: List[Tensor] = [acc]
     while min(levels[-1].size(2), levels[-1].size(3)) > 2:
         levels.append(self.ops.downsample(levels[-1]))
     n = len(levels)
     filled = levels[n - 1]
-    weight = filled[:, weight_index:weight_index + 1]
-    filled = filled / torch.clamp(weight, 1e-6)
+    filled = filled / torch.clamp(filled[:, weight_index:weight_index + 1], 1e-6)
     for k in range(1, n):
         lvl = levels[n - 1 - k]
         weight = lvl[:, weight_index:weight_index + 1]
         up = torch.upsample_bilinear2d(filled, [lvl.size(2), lvl.size(3)], False, None)
         conf = torch.clamp(weight * 20.0, 0.0, 1.0)
-        filled = lvl / torch.clamp(weight, 1e-6) * conf + up * (1.0 - conf)
+        filled = torch.lerp(up, lvl / torch.clamp(weight, 1e-6), conf)
     return filled
 )TS",
         R"TS(
 def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor:
-    # Projects both flows to time t by forward splatting (weighted by their
-    # forward-backward consistency), then samples both frames bicubically along
-    # the projected flow and blends them by the share each frame contributed.
+    # img0, img1 [1, C, H, W]; flows [2, 2, H, W] (0 -> 1, then 1 -> 0).
+    # Projects both flows to time t by forward splatting, weighted by their
+    # forward-backward consistency, samples both frames bicubically along the
+    # projected flow and blends them: by the share each frame contributed to
+    # the splat, less where the sample falls on a pixel the other frame hides.
     h = img0.size(2)
     w = img0.size(3)
-    f01 = flows[0:1]
-    f10 = flows[1:2]
-    back = torch.cat([self.ops.warp(f10, f01, 0), self.ops.warp(f01, f10, 0)], 0)
-    mismatch = (flows + back).pow(2).sum(1, keepdim=True)
-    scale = (flows.pow(2).sum(1, keepdim=True) + back.pow(2).sum(1, keepdim=True)) * 0.01 + 0.5
-    quality = torch.exp(-mismatch / scale * self.occ_strength) + 1e-3
-    q0 = quality[0:1] * (1.0 - t)
-    q1 = quality[1:2] * t
-    xs = torch.arange(w, dtype=flows.dtype, device=flows.device).view([1, w]).expand([h, w]).reshape([-1])
-    ys = torch.arange(h, dtype=flows.dtype, device=flows.device).view([h, 1]).expand([h, w]).reshape([-1])
-    px = torch.cat([xs + f01[0, 0].reshape([-1]) * t, xs + f10[0, 0].reshape([-1]) * (1.0 - t)])
-    py = torch.cat([ys + f01[0, 1].reshape([-1]) * t, ys + f10[0, 1].reshape([-1]) * (1.0 - t)])
-    v0 = torch.cat([f01[0] * q0[0], q0[0], q0[0]], 0).reshape([4, -1])
-    v1 = torch.cat([-f10[0] * q1[0], q1[0], torch.zeros_like(q1[0])], 0).reshape([4, -1])
-    acc = self.splat(px, py, torch.cat([v0, v1], 1), h, w).view([1, 4, h, w])
+    nc = img0.size(1)
+    if self.synth_fp32 or not img0.is_cuda:
+        img0 = img0.float()
+        img1 = img1.float()
+    flows = flows.to(img0.dtype)
+    back = self.ops.warp(flows.flip([0]), flows, 0)
+    err = flows + back
+    mismatch = (err * err).sum(1, keepdim=True)
+    scale = ((flows * flows).sum(1, keepdim=True) + (back * back).sum(1, keepdim=True)) * 0.01 + 0.5
+    quality = torch.exp(mismatch / scale * (-self.occ_strength)) + 1e-3
+    pair = torch.cat([img0, img1], 0)
+    photo = (self.ops.warp(pair.flip([0]), flows, 0) - pair).abs().mean(1, keepdim=True)
+    match = quality * torch.exp(photo * photo * (-1.0 / (self.photo_sigma * self.photo_sigma)))
+    # Each frame's pixels move by its flow times its distance to t.
+    reach = torch.tensor([t, 1.0 - t], dtype=flows.dtype, device=flows.device).view([2, 1, 1, 1])
+    xs = torch.arange(w, dtype=flows.dtype, device=flows.device).view([1, 1, w])
+    ys = torch.arange(h, dtype=flows.dtype, device=flows.device).view([1, h, 1])
+    px = (flows[:, 0] * reach.view([2, 1, 1]) + xs).reshape([-1])
+    py = (flows[:, 1] * reach.view([2, 1, 1]) + ys).reshape([-1])
+    inside = ((px > -1.0) & (px < float(w)) & (py > -1.0) & (py < float(h))).to(flows.dtype)
+    # Splat weights favour the nearer frame; the backward flow is negated
+    # so that both sources splat vectors from frame 0 to frame 1.
+    q = quality * (1.0 - reach)
+    sign = torch.tensor([1.0, -1.0], dtype=flows.dtype, device=flows.device).view([2, 1, 1, 1])
+    first = torch.tensor([1.0, 0.0], dtype=flows.dtype, device=flows.device).view([2, 1, 1, 1])
+    values = torch.cat([flows * (q * sign), q, q * first], 1).permute([1, 0, 2, 3]).reshape([4, -1])
+    acc = self.splat(px, py, values * inside, h, w).unsqueeze(0)
     filled = self.fill_holes(acc, 2)
     ft = filled[:, 0:2]
-    if self.mode == 1:
-        ft = (f01 - f10) * 0.5
     share0 = torch.clamp(filled[:, 3:4], 0.0, 1.0)
-    if self.vis_mode == 1:
-        c0 = self.ops.warp(quality[0:1], ft * (-t), 0)
-        c1 = self.ops.warp(quality[1:2], ft * (1.0 - t), 0)
-        o0 = torch.clamp((self.vis_floor - c0) / self.vis_floor, 0.0, 1.0)
-        o1 = torch.clamp((self.vis_floor - c1) / self.vis_floor, 0.0, 1.0)
-        w0 = share0 * (1.0 - o1 + 1e-3)
-        w1 = (1.0 - share0) * (1.0 - o0 + 1e-3)
-        share0 = w0 / (w0 + w1)
-    if self.prefilter != 0.0:
-        img0 = img0 + (img0 - self.ops.box(img0, 1)) * self.prefilter
-        img1 = img1 + (img1 - self.ops.box(img1, 1)) * self.prefilter
-    s0 = self.ops.warp(img0, ft * (-t), 2)
-    s1 = self.ops.warp(img1, ft * (1.0 - t), 2)
-    out = s0 * share0 + s1 * (1.0 - share0)
-    if self.sharpen > 0.0:
-        out = out + (out - self.ops.box(out, 1)) * self.sharpen
+    s0 = self.ops.warp(torch.cat([img0, quality[0:1], match[0:1]], 1), ft * (-t), 2)
+    s1 = self.ops.warp(torch.cat([img1, quality[1:2], match[1:2]], 1), ft * (1.0 - t), 2)
+    # A sample whose source pixel has no counterpart in the other frame is
+    # the only view of what lies there at t: lean on that frame.
+    hidden0 = torch.clamp(1.0 - s0[:, nc:nc + 1] * (1.0 / self.vis_floor), 0.0, 1.0)
+    hidden1 = torch.clamp(1.0 - s1[:, nc:nc + 1] * (1.0 / self.vis_floor), 0.0, 1.0)
+    w0 = share0 * (1.001 - hidden1)
+    w1 = (1.0 - share0) * (1.001 - hidden0)
+    share0 = w0 / (w0 + w1)
+    out = torch.lerp(s1[:, 0:nc], s0[:, 0:nc], share0)
+    if self.fallback > 0.0:
+        # Where neither sample comes from a pixel with a trustworthy match,
+        # the flow is wrong there: a plain blend is the safer guess.
+        trust = torch.clamp(torch.max(s0[:, nc + 1:nc + 2], s1[:, nc + 1:nc + 2]) * (1.0 / self.fallback), 0.0, 1.0)
+        out = torch.lerp(torch.lerp(img0, img1, t), out, trust)
     if self.debug == 1:
-        return torch.cat([out, s0, s1, share0.expand([1, 3, h, w])], 0)
+        return torch.cat([out, s0[:, 0:nc], s1[:, 0:nc], share0.expand([1, nc, h, w])], 0)
     return out
 )TS",
     };
@@ -375,19 +425,27 @@ const std::vector<std::string>& flowInterpolatorMethods() {
         R"TS(
 def forward(self, img0: Tensor, img1: Tensor, timestep: float, steps: int, flow_magnitude: int,
             threshold: float, downscale: float) -> Tensor:
-    # img0, img1 [1, 3, H, W], H and W multiples of 32; returns the frame at
-    # timestep in the inputs' dtype and device.
+    # img0, img1 [1, 3, H, W] (H and W multiples of 32), any device, float32,
+    # Half or BFloat16; returns the frame at timestep [1, 3, H, W] in the
+    # inputs' dtype and device.
     if timestep <= threshold:
         return img0
     if timestep >= 1.0 - threshold:
         return img1
     if bool(torch.equal(img0, img1)):
         return img0
-    x0 = img0.float()
-    x1 = img1.float()
-    flows = self.flow.forward(x0, x1, steps, flow_magnitude, downscale)
-    out = self.synth.forward(x0, x1, flows, timestep)
-    return out.to(img0.dtype)
+    nearer = img0 if timestep < 0.5 else img1
+    steps = min(max(steps, 0), 5)
+    flow_magnitude = min(max(flow_magnitude, 1), 3)
+    downscale = min(max(downscale, 0.125), 1.0)
+    flows = self.flow.forward(img0, img1, steps, flow_magnitude, downscale)
+    # Unrelated frames (a cut): morphing one into the other would only
+    # produce a cross-dissolve, so the frame holds until the cut.
+    score = self.flow.cut_score(img0, img1, flows)
+    if bool(score[0] > 0.4) and bool(score[1] > 0.2):
+        return nearer
+    out = self.synth.forward(img0, img1, flows, timestep).to(img0.dtype)
+    return torch.where(torch.isfinite(out), out, nearer)
 )TS",
     };
     return methods;
