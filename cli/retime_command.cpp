@@ -320,6 +320,8 @@ int runRetime(const Args& args) {
     settings.layout = frames->header().layout;
 
     Progress progress(Progress::styleFor(options.quiet), int(outFrames.size()), std::cerr);
+    // The node's pass messages ("Interpolating (pass 2/6)") join the display live.
+    node.setProgressListener([&progress](const std::string& text) { progress.message(text); });
     double writeSeconds = 0.0;
     bool notedDropped = false;
     for (int frame : outFrames) {
@@ -369,6 +371,7 @@ int runRetime(const Args& args) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - renderStart).count();
     char rate[32];
     std::snprintf(rate, sizeof(rate), "%.3g", outFrames.size() / std::max(seconds, 1e-9));
+    node.setProgressListener({});
     progress.finish("wrote " + std::to_string(outFrames.size()) +
                     (outFrames.size() == 1 ? " frame to " : " frames to ") + output.text() +
                     " in " + secondsText(seconds) + " (" + rate + " frames/s; " +

@@ -169,9 +169,16 @@ void HostNode::reportWarning(Op*, const std::string& message) {
     warnings_.push_back(message);
 }
 
+void HostNode::setProgressListener(std::function<void(const std::string&)> listener) {
+    std::lock_guard<std::mutex> lock(impl_->reportMutex);
+    progressListener_ = std::move(listener);
+}
+
 void HostNode::progressMessage(Op*, const std::string& message) {
     std::lock_guard<std::mutex> lock(impl_->reportMutex);
     progressMessages_.push_back(message);
+    if (progressListener_)
+        progressListener_(message);
 }
 
 void HostNode::progressFraction(Op*, double fraction, int) {

@@ -4,6 +4,7 @@
 // values, split inputs at their contexts, validate, request, open, render, close.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,9 @@ public:
     const std::vector<double>& progressFractions() const { return progressFractions_; }
     int progressDismissals() const { return progressDismissals_; }
     int invalidations() const { return invalidations_; }
+    //! Called with each progress message the node's ops report, as they report
+    //! it (on the rendering thread); an empty function stops the calls.
+    void setProgressListener(std::function<void(const std::string&)> listener);
     //! Makes aborted() answer true for this node's ops.
     void setAborted(bool aborted) { aborted_ = aborted; }
 
@@ -96,6 +100,7 @@ private:
     int progressDismissals_ = 0;
     int invalidations_ = 0;
     bool aborted_ = false;
+    std::function<void(const std::string&)> progressListener_;
 };
 
 class Script {

@@ -248,7 +248,8 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int) -> Tensor:
     # Coarse to fine over a pyramid of both frames at once (batch 0 looks for
     # frame 1, batch 1 for frame 0).
     levels: List[Tensor] = [pair]
-    while len(levels) <= 3 + flow_magnitude and min(levels[-1].size(2), levels[-1].size(3)) >= 32:
+    smallest = 40 - 8 * flow_magnitude
+    while len(levels) <= 3 + flow_magnitude and min(levels[-1].size(2), levels[-1].size(3)) >= smallest:
         levels.append(self.ops.downsample(levels[-1]))
     n = len(levels)
     coarsest = levels[n - 1]

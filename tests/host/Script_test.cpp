@@ -78,6 +78,7 @@ public:
         text << plane.channels();
         rendered.push_back(text.str());
         renderedBoxes.push_back(plane.bounds());
+        progressMessage("layer %s", text.str().c_str());
         ImagePlane source(plane.bounds(), false, plane.channels(), plane.nComps());
         input(1)->fetchPlane(source);
         float* out = plane.writable();
@@ -195,12 +196,17 @@ TEST(ScriptDriver, RendersOncePerLayerWithPackedPlanesOverTheBox) {
     HostNode& median = script.createNode("TestMedian");
     script.connect(median, 0, read);
     median.setKnob("gain", "2");
+    std::vector<std::string> heard;
+    median.setProgressListener([&heard](const std::string& text) { heard.push_back(text); });
 
     const std::vector<ImagePlane> planes =
         script.render(median, 5, ChannelSet(Mask_RGBA) + Chan_Z + Chan_U);
     auto* op = median.opAs<MedianOp>();
     // forward.u is not in the input, so only rgba and depth render, in layer order.
     EXPECT_EQ(op->rendered, (std::vector<std::string>{"rgba", "depth"}));
+    // Progress messages reach the listener as they are reported, and are kept.
+    EXPECT_EQ(heard, (std::vector<std::string>{"layer rgba", "layer depth"}));
+    EXPECT_EQ(median.progressMessages(), heard);
     ASSERT_EQ(planes.size(), 2u);
     EXPECT_TRUE(planes[0].packed());
     EXPECT_EQ(planes[0].bounds(), Box(0, 0, 4, 2));
