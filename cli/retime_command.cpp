@@ -164,9 +164,16 @@ std::vector<int> outputFrames(int first, int last, const TimingOptions& timing) 
         throw Error("the node's output range " + std::to_string(first) + "-" +
                     std::to_string(last) + " holds no frames (is the input range a single frame?)");
     if (!timing.frames) {
+        // 64-bit: a range ending at the int32 limit must neither wrap nor allocate without bound.
+        const int64_t count = int64_t(last) - int64_t(first) + 1;
+        if (count > kMaxListedFrames)
+            throw Error("the node's output range " + std::to_string(first) + "-" +
+                        std::to_string(last) + " holds more than " +
+                        std::to_string(kMaxListedFrames) + " frames; choose some with --frames");
         std::vector<int> frames;
-        for (int frame = first; frame <= last; ++frame)
-            frames.push_back(frame);
+        frames.reserve(size_t(count));
+        for (int64_t frame = first; frame <= last; ++frame)
+            frames.push_back(int(frame));
         return frames;
     }
     for (int frame : *timing.frames)

@@ -409,6 +409,8 @@ TEST_F(RetimeTest, BadUsageStopsWithStatusTwo) {
         {{in(), out(), "--range", "5-2"}, "ends before it starts"},
         {{in(), out(), "--channels", "nosuchlayer"}, "nosuchlayer"},
         {{in(), out(), "--threads", "0"}, "--threads"},
+        // A vanishing speed publishes an output range up to the int32 limit.
+        {{in(), out(), "--speed", "1e-9"}, "choose some with --frames"},
     };
     for (const Row& row : rows) {
         std::string line;
