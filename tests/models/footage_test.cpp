@@ -1,0 +1,134 @@
+// SPDX-License-Identifier: Apache-2.0
+// The built-in network on real footage with true middle frames (label `footage`).
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
+#include <torch/script.h>
+
+#include "pipeline/pu21.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// 8-bit sRGB, the form the footage comes in and the scores use.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;
+};
+
+Picture readPicture(const fs::path& file) {
+    auto in = OIIO::ImageInput::open(file.string());
+    if (!in)
+        throw std::runtime_error("cannot read " + file.string());
+    const OIIO::ImageSpec& spec = in->spec();
+    Picture picture{spec.width, spec.height, {}};
+    picture.rgb.resize(size_t(spec.width) * spec.height * 3);
+    in->read_image(0, 0, 0, 3, OIIO::TypeDesc::UINT8, picture.rgb.data());
+    return picture;
+}
+
+float srgbToLinear(float v) {
+    return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f);
+}
+float linearToSrgb(float v) {
+    return v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f;
+}
+
+// [1, 3, H, W] PU21-encoded, padded to multiples of 32 as the node pads.
+at::Tensor networkInput(const Picture& picture) {
+    at::Tensor t = torch::empty({1, 3, picture.height, picture.width});
+    auto a = t.accessor<float, 4>();
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x)
+            for (int c = 0; c < 3; ++c)
+                a[0][c][y][x] =
+                    srgbToLinear(picture.rgb[(size_t(y) * picture.width + x) * 3 + c] / 255.0f);
+    const int64_t right = (picture.width + 31) / 32 * 32 - picture.width;
+    const int64_t bottom = (picture.height + 31) / 32 * 32 - picture.height;
+    return torch::replication_pad2d(tweenora::pipeline::pu21Encode(t), {0, right, 0, bottom});
+}
+
+Picture networkOutput(const at::Tensor& out, int width, int height) {
+    const at::Tensor linear =
+        tweenora::pipeline::pu21Decode(out.slice(2, 0, height).slice(3, 0, width).contiguous());
+    auto a = linear.accessor<float, 4>();
+    Picture picture{width, height, std::vector<unsigned char>(size_t(width) * height * 3)};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const float v = linearToSrgb(std::clamp(a[0][c][y][x], 0.0f, 1.0f));
+                picture.rgb[(size_t(y) * width + x) * 3 + c] =
+                    static_cast<unsigned char>(std::lround(v * 255.0f));
+            }
+    return picture;
+}
+
+struct Score {
+    double psnr = 0.0, ie = 0.0;
+};
+
+Score score(const Picture& a, const Picture& b) {
+    double squared = 0.0, absolute = 0.0;
+    for (size_t i = 0; i < a.rgb.size(); ++i) {
+        const double d = double(a.rgb[i]) - double(b.rgb[i]);
+        squared += d * d;
+        absolute += std::fabs(d);
+    }
+    const double n = double(a.rgb.size());
+    return {10.0 * std::log10(255.0 * 255.0 / std::max(squared / n, 1e-10)), absolute / n};
+}
+
+// Mean scores of a set at the node's default arguments, t = 0.5.
+Score scoreSet(const fs::path& folder, const std::string& first, const std::string& middle,
+               const std::string& last) {
+    static torch::jit::Module network = torch::jit::load(TWEENORA_NETWORK_ARCHIVE);
+    Score mean;
+    int cases = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const fs::path dir = entry.path();
+        const Picture a = readPicture(dir / first);
+        const Picture b = readPicture(dir / last);
+        const Picture truth = readPicture(dir / middle);
+        c10::InferenceMode guard;
+        const at::Tensor out = network
+                                   .forward({networkInput(a), networkInput(b), 0.5, int64_t(1),
+                                             int64_t(1), 0.001, 1.0})
+                                   .toTensor();
+        const Score s = score(networkOutput(out, a.width, a.height), truth);
+        mean.psnr += s.psnr;
+        mean.ie += s.ie;
+        ++cases;
+    }
+    mean.psnr /= std::max(cases, 1);
+    mean.ie /= std::max(cases, 1);
+    return mean;
+}
+
+// Targets, and ffmpeg minterpolate's figures on the same cases, which the
+// network must beat.
+TEST(FootageQuality, MiddleburyAboveTheTargets) {
+    const fs::path folder = fs::path(TWEENORA_FOOTAGE_DIR) / "middlebury";
+    if (!fs::is_directory(folder))
+        GTEST_SKIP() << "no footage at " << folder;
+    const Score s = scoreSet(folder, "frame10.png", "frame10i11.png", "frame11.png");
+    EXPECT_GE(s.psnr, 39.0);
+    EXPECT_LE(s.ie, 1.8);
+    EXPECT_GT(s.psnr, 35.02);
+}
+
+TEST(FootageQuality, Ucf101AboveTheTargets) {
+    const fs::path folder = fs::path(TWEENORA_FOOTAGE_DIR) / "ucf101-dvf";
+    if (!fs::is_directory(folder))
+        GTEST_SKIP() << "no footage at " << folder;
+    const Score s = scoreSet(folder, "im1.png", "im2.png", "im3.png");
+    EXPECT_GE(s.psnr, 31.6);
+    EXPECT_GT(s.psnr, 31.55);
+}
+
+}  // namespace

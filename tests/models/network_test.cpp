@@ -30,8 +30,8 @@ torch::jit::Module& network() {
 at::Tensor interpolate(const at::Tensor& img0, const at::Tensor& img1, const Call& call = {}) {
     c10::InferenceMode guard;
     return network()
-        .forward({img0, img1, call.timestep, call.steps, call.magnitude, call.threshold,
-                  call.downscale})
+        .forward(
+            {img0, img1, call.timestep, call.steps, call.magnitude, call.threshold, call.downscale})
         .toTensor();
 }
 
@@ -39,7 +39,9 @@ at::Tensor average(const at::Tensor& img0, const at::Tensor& img1, double t) {
     return img0 * (1.0 - t) + img1 * t;
 }
 
-bool allFinite(const at::Tensor& x) { return torch::isfinite(x).all().item<bool>(); }
+bool allFinite(const at::Tensor& x) {
+    return torch::isfinite(x).all().item<bool>();
+}
 
 TEST(NetworkInvariants, EqualFramesGiveThatFrame) {
     const at::Tensor frame = texture(64, 96, 0.0, 0.0, 1);

@@ -1,0 +1,533 @@
+// SPDX-License-Identifier: Apache-2.0
+// tweenora_bench_quality: in-between frames of real footage through the real
+// plug-in in the headless host, scored against the true middle frames, next to
+// plain averaging (and ffmpeg's minterpolate when asked); and the node's speed
+// on a 1920 x 1080 pair next to ffmpeg's on the same pair.
+//
+// Quality: every case folder under --data holds frame10.png, frame11.png and
+// the middle frame frame10i11.png, or im1.png, im2.png (the middle) and
+// im3.png. The 8-bit files are sRGB: they are linearised on the way in and
+// encoded on the way out, as `tweenora retime` does with them. The node
+// renders t = 0.5 with its default knobs or those given with --knob. Scores are
+// over 8-bit RGB: PSNR with peak 255, and IE, the mean absolute difference over
+// the three channels, as the frame interpolation literature reports it.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <ATen/Parallel.h>
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
+
+#include <DDImage/Channel.h>
+#include <DDImage/ChannelSet.h>
+#include <DDImage/ImagePlane.h>
+
+#include "cli/image_io.h"
+#include "host/Clip.h"
+#include "host/Error.h"
+#include "host/PluginLoader.h"
+#include "host/Script.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tweenora::Error;
+using tweenora::host::ClipFrame;
+
+const char* const kUsage =
+    "usage: tweenora_bench_quality [options]\n"
+    "  --data DIR          footage: set folders of case folders (default " TWEENORA_FOOTAGE_DIR
+    ")\n"
+    "  --sets A,B          only these set folders\n"
+    "  --out DIR           keep the in-between frames, DIR/<set>/<case>.png\n"
+    "  --knob NAME=VALUE   a knob of the node (repeatable): steps=3, flow_magnitude=high,\n"
+    "                      downscale=0.5, ...\n"
+    "  --threads N         libtorch threads (default: the usable cores)\n"
+    "  --ffmpeg            also score ffmpeg's minterpolate on every case\n"
+    "  --speed             time one in-between frame of a pair scaled to --size, the\n"
+    "                      node (downscale 1.0 and 0.5) next to ffmpeg's minterpolate\n"
+    "  --speed-only        the speed part alone\n"
+    "  --size WxH          frame size for --speed (default 1920x1080)\n"
+    "  --work DIR          scratch folder for --speed and --ffmpeg (default bench-quality)\n"
+    "  --plugin-path DIR   where Tweenora.so and TweenoraModels.so are (default: the build's)\n";
+
+// The filter ffmpeg's reference figures were measured with.
+const char* const kMinterpolate =
+    "minterpolate=fps=2:mi_mode=mci:mc_mode=aobmc:me_mode=bidir:vsbmc=1";
+
+struct Options {
+    fs::path data = TWEENORA_FOOTAGE_DIR;
+    std::vector<std::string> sets;
+    std::optional<fs::path> out;
+    std::vector<std::pair<std::string, std::string>> knobs;
+    int threads = 0;
+    bool ffmpeg = false;
+    bool speed = false;
+    bool quality = true;
+    int width = 1920;
+    int height = 1080;
+    fs::path work = "bench-quality";
+    std::vector<std::string> pluginPath;
+};
+
+std::vector<std::string> splitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::stringstream in(text);
+    for (std::string item; std::getline(in, item, ',');)
+        if (!item.empty())
+            items.push_back(item);
+    return items;
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                throw Error(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--data") {
+            options.data = value();
+        } else if (arg == "--sets") {
+            options.sets = splitList(value());
+        } else if (arg == "--out") {
+            options.out = fs::path(value());
+        } else if (arg == "--knob") {
+            const std::string setting = value();
+            const size_t eq = setting.find('=');
+            if (eq == std::string::npos || eq == 0)
+                throw Error("--knob wants NAME=VALUE, not '" + setting + "'");
+            options.knobs.emplace_back(setting.substr(0, eq), setting.substr(eq + 1));
+        } else if (arg == "--threads") {
+            options.threads = std::stoi(value());
+        } else if (arg == "--ffmpeg") {
+            options.ffmpeg = true;
+        } else if (arg == "--speed") {
+            options.speed = true;
+        } else if (arg == "--speed-only") {
+            options.speed = true;
+            options.quality = false;
+        } else if (arg == "--size") {
+            const std::string size = value();
+            if (std::sscanf(size.c_str(), "%dx%d", &options.width, &options.height) != 2 ||
+                options.width < 32 || options.height < 32)
+                throw Error("--size wants WxH, not '" + size + "'");
+        } else if (arg == "--work") {
+            options.work = value();
+        } else if (arg == "--plugin-path") {
+            options.pluginPath.push_back(value());
+        } else if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else {
+            throw Error("unknown option '" + arg + "'\n" + kUsage);
+        }
+    }
+    return options;
+}
+
+// --- Images as 8-bit sRGB, the scale the scores use ------------------------
+
+struct Rgb8 {
+    int width = 0, height = 0;
+    std::vector<unsigned char> values;  // rows bottom-up, channels interleaved
+};
+
+const DD::Image::Channel kRgb[3] = {DD::Image::Chan_Red, DD::Image::Chan_Green,
+                                    DD::Image::Chan_Blue};
+
+unsigned char encode8(float linear) {
+    const float v = tweenora::cli::linearToSrgb(std::clamp(linear, 0.0f, 1.0f));
+    return static_cast<unsigned char>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f));
+}
+
+Rgb8 toRgb8(const ClipFrame& frame) {
+    Rgb8 image{frame.box.w(), frame.box.h(), {}};
+    image.values.resize(size_t(image.width) * image.height * 3);
+    for (int c = 0; c < 3; ++c) {
+        const std::vector<float>& plane = frame.planes.at(kRgb[c]);
+        for (size_t i = 0; i < plane.size(); ++i)
+            image.values[i * 3 + size_t(c)] = encode8(plane[i]);
+    }
+    return image;
+}
+
+Rgb8 averaged(const Rgb8& a, const Rgb8& b) {
+    Rgb8 out = a;
+    for (size_t i = 0; i < out.values.size(); ++i)
+        out.values[i] = static_cast<unsigned char>((int(a.values[i]) + b.values[i] + 1) / 2);
+    return out;
+}
+
+struct Score {
+    double psnr = 0.0, ie = 0.0;
+};
+
+Score score(const Rgb8& result, const Rgb8& truth) {
+    if (result.width != truth.width || result.height != truth.height)
+        throw Error("result and true frame differ in size");
+    double squared = 0.0, absolute = 0.0;
+    for (size_t i = 0; i < truth.values.size(); ++i) {
+        const double d = double(result.values[i]) - double(truth.values[i]);
+        squared += d * d;
+        absolute += std::fabs(d);
+    }
+    const double n = double(truth.values.size());
+    const double mse = squared / n;
+    return {mse > 0.0 ? 10.0 * std::log10(255.0 * 255.0 / mse) : 99.0, absolute / n};
+}
+
+// --- The node --------------------------------------------------------------
+
+// One node for the whole run, so the network loads once; each pair gets its
+// own source node, connected in turn.
+class Interpolator {
+public:
+    Interpolator(const Options& options) : loader_(options.pluginPath) {
+        loader_.load("Tweenora.so");
+        node_ = &script_.createNode("Tweenora", "Tweenora1");
+        // Frame mode, the source position held at 1.5: t = 0.5 between 1 and 2.
+        node_->setKnob("mode", "1");
+        node_->setKnob("output_frame", "1.5");
+        node_->setKnob("input_channels", "rgb");
+        for (const auto& [name, value] : options.knobs)
+            node_->setKnob(name, value);
+    }
+
+    void setKnob(const std::string& name, const std::string& value) { node_->setKnob(name, value); }
+
+    //! The in-between frame of a and b (linear light), and the render's seconds.
+    std::pair<ClipFrame, double> render(const ClipFrame& a, const ClipFrame& b) {
+        auto frames = std::make_shared<tweenora::host::MemoryFrames>();
+        frames->setFrame(1, a);
+        frames->setFrame(2, b);
+        tweenora::host::HostNode& source = script_.createSource(
+            std::make_shared<tweenora::host::Clip>(frames), "Read" + std::to_string(++sources_));
+        script_.connect(*node_, 0, source);
+        // The node's own console lines would break up the table.
+        std::fflush(stdout);
+        const int saved = ::dup(STDOUT_FILENO);
+        const int devNull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devNull, STDOUT_FILENO);
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<DD::Image::ImagePlane> planes;
+        try {
+            planes = script_.render(*node_, 1.0, DD::Image::Mask_RGB);
+        } catch (...) {
+            restoreStdout(saved, devNull);
+            throw;
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        restoreStdout(saved, devNull);
+        if (node_->hasError())
+            throw Error("the node failed: " + node_->errorMessage());
+        return {framesFromPlanes(planes, a), seconds};
+    }
+
+private:
+    static void restoreStdout(int saved, int devNull) {
+        std::fflush(stdout);
+        ::dup2(saved, STDOUT_FILENO);
+        ::close(saved);
+        ::close(devNull);
+    }
+
+    static ClipFrame framesFromPlanes(const std::vector<DD::Image::ImagePlane>& planes,
+                                      const ClipFrame& like) {
+        ClipFrame frame;
+        frame.box = like.box;
+        frame.format = like.format;
+        for (const DD::Image::ImagePlane& plane : planes) {
+            const DD::Image::Box& box = plane.bounds();
+            const float* data = plane.readable();
+            for (DD::Image::Channel z : kRgb) {
+                if (!plane.channels().contains(z))
+                    continue;
+                std::vector<float>& out = frame.planes[z];
+                out.assign(size_t(box.w()) * box.h(), 0.0f);
+                const int slot = plane.chanNo(z);
+                for (int y = 0; y < box.h(); ++y)
+                    for (int x = 0; x < box.w(); ++x)
+                        out[size_t(y) * box.w() + x] =
+                            data[size_t(y) * plane.rowStride() + size_t(x) * plane.colStride() +
+                                 size_t(slot) * plane.chanStride()];
+            }
+        }
+        for (DD::Image::Channel z : kRgb)
+            if (!frame.planes.count(z))
+                throw Error("the node returned no " + std::string(DD::Image::getName(z)));
+        return frame;
+    }
+
+    tweenora::host::PluginLoader loader_;
+    tweenora::host::Script script_;
+    tweenora::host::HostNode* node_ = nullptr;
+    int sources_ = 0;
+};
+
+// --- ffmpeg ----------------------------------------------------------------
+
+bool haveFfmpeg() {
+    return std::system("ffmpeg -version > /dev/null 2>&1") == 0;
+}
+
+// minterpolate's middle frame of a and b: the pair fed at 1 frame/s as three
+// frames (b repeated), converted to 2 frames/s; the second output frame.
+// Returns the seconds the command took.
+double ffmpegMiddle(const fs::path& a, const fs::path& b, const fs::path& dir,
+                    const fs::path& result) {
+    fs::create_directories(dir);
+    fs::copy_file(a, dir / "in1.png", fs::copy_options::overwrite_existing);
+    fs::copy_file(b, dir / "in2.png", fs::copy_options::overwrite_existing);
+    fs::copy_file(b, dir / "in3.png", fs::copy_options::overwrite_existing);
+    const std::string command = "ffmpeg -y -loglevel error -framerate 1 -i '" +
+                                (dir / "in%d.png").string() + "' -vf " + kMinterpolate +
+                                " -start_number 1 '" + (dir / "out%d.png").string() + "'";
+    const auto start = std::chrono::steady_clock::now();
+    const int status = std::system(command.c_str());
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (status != 0 || !fs::exists(dir / "out2.png"))
+        throw Error("ffmpeg failed: " + command);
+    fs::create_directories(result.parent_path());
+    fs::rename(dir / "out2.png", result);
+    return seconds;
+}
+
+// --- Footage ---------------------------------------------------------------
+
+struct Case {
+    std::string name;
+    fs::path first, middle, last;
+};
+
+std::optional<Case> caseIn(const fs::path& dir) {
+    const std::string name = dir.filename().string();
+    if (fs::exists(dir / "frame10.png") && fs::exists(dir / "frame11.png") &&
+        fs::exists(dir / "frame10i11.png"))
+        return Case{name, dir / "frame10.png", dir / "frame10i11.png", dir / "frame11.png"};
+    if (fs::exists(dir / "im1.png") && fs::exists(dir / "im2.png") && fs::exists(dir / "im3.png"))
+        return Case{name, dir / "im1.png", dir / "im2.png", dir / "im3.png"};
+    return std::nullopt;
+}
+
+std::vector<fs::path> sortedFolders(const fs::path& dir) {
+    std::vector<fs::path> folders;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.is_directory())
+            folders.push_back(entry.path());
+    std::sort(folders.begin(), folders.end());
+    return folders;
+}
+
+// Set name -> its cases. A --data folder that holds cases itself is one set.
+std::vector<std::pair<std::string, std::vector<Case>>> findSets(const Options& options) {
+    if (!fs::is_directory(options.data))
+        throw Error("no footage folder at " + options.data.string());
+    std::vector<std::pair<std::string, std::vector<Case>>> sets;
+    std::vector<Case> direct;
+    for (const fs::path& folder : sortedFolders(options.data)) {
+        if (auto c = caseIn(folder)) {
+            direct.push_back(*c);
+            continue;
+        }
+        const std::string name = folder.filename().string();
+        if (!options.sets.empty() &&
+            std::find(options.sets.begin(), options.sets.end(), name) == options.sets.end())
+            continue;
+        std::vector<Case> cases;
+        for (const fs::path& sub : sortedFolders(folder))
+            if (auto c = caseIn(sub))
+                cases.push_back(*c);
+        if (!cases.empty())
+            sets.emplace_back(name, std::move(cases));
+    }
+    if (!direct.empty())
+        sets.emplace_back(options.data.filename().string(), std::move(direct));
+    if (sets.empty())
+        throw Error("no cases under " + options.data.string());
+    return sets;
+}
+
+ClipFrame readSrgb(const fs::path& file) {
+    return tweenora::cli::readImage(file.string(), tweenora::cli::Colorspace::Srgb);
+}
+
+void writeSrgb(const fs::path& file, const ClipFrame& frame) {
+    fs::create_directories(file.parent_path());
+    tweenora::cli::WriteSettings settings;
+    settings.colorspace = tweenora::cli::Colorspace::Srgb;
+    settings.inputType = tweenora::cli::SampleType::UInt8;
+    tweenora::cli::writeImage(file.string(), frame, settings);
+}
+
+struct Tally {
+    int cases = 0;
+    double psnr = 0, ie = 0, seconds = 0, averagePsnr = 0, averageIe = 0, ffmpegPsnr = 0,
+           ffmpegIe = 0;
+    int ffmpegCases = 0;
+    void add(const Tally& other) {
+        cases += other.cases;
+        psnr += other.psnr;
+        ie += other.ie;
+        seconds += other.seconds;
+        averagePsnr += other.averagePsnr;
+        averageIe += other.averageIe;
+        ffmpegPsnr += other.ffmpegPsnr;
+        ffmpegIe += other.ffmpegIe;
+        ffmpegCases += other.ffmpegCases;
+    }
+};
+
+void printRow(const std::string& label, const Tally& t) {
+    const double n = std::max(1, t.cases);
+    std::printf("%-22s %5d  %7.2f  %5.2f  %7.3f   %7.2f  %5.2f", label.c_str(), t.cases, t.psnr / n,
+                t.ie / n, t.seconds / n, t.averagePsnr / n, t.averageIe / n);
+    if (t.ffmpegCases > 0)
+        std::printf("   %7.2f  %5.2f", t.ffmpegPsnr / t.ffmpegCases, t.ffmpegIe / t.ffmpegCases);
+    std::printf("\n");
+}
+
+void runQuality(const Options& options, Interpolator& node) {
+    const bool ffmpeg = options.ffmpeg && haveFfmpeg();
+    if (options.ffmpeg && !ffmpeg)
+        std::printf("ffmpeg not found: run bench/quality/setup.sh (or leave out --ffmpeg)\n");
+    std::printf("%-22s %5s  %7s  %5s  %7s   %7s  %5s%s\n", "set / case", "cases", "PSNR", "IE",
+                "s/frame", "avg PSNR", "IE", ffmpeg ? "   ffmpeg PSNR  IE" : "");
+    Tally overall;
+    for (const auto& [set, cases] : findSets(options)) {
+        Tally tally;
+        for (const Case& c : cases) {
+            const ClipFrame a = readSrgb(c.first);
+            const ClipFrame b = readSrgb(c.last);
+            const Rgb8 truth = toRgb8(readSrgb(c.middle));
+            const auto [result, seconds] = node.render(a, b);
+            const Score ours = score(toRgb8(result), truth);
+            const Score average = score(averaged(toRgb8(a), toRgb8(b)), truth);
+            Tally row{1, ours.psnr, ours.ie, seconds, average.psnr, average.ie};
+            if (ffmpeg) {
+                const fs::path file = options.work / "ffmpeg" / (set + "-" + c.name + ".png");
+                ffmpegMiddle(c.first, c.last, options.work / "ffmpeg-run", file);
+                const Score theirs = score(toRgb8(readSrgb(file)), truth);
+                row.ffmpegPsnr = theirs.psnr;
+                row.ffmpegIe = theirs.ie;
+                row.ffmpegCases = 1;
+            }
+            printRow("  " + c.name, row);
+            if (options.out)
+                writeSrgb(*options.out / set / (c.name + ".png"), result);
+            tally.add(row);
+        }
+        printRow(set, tally);
+        overall.add(tally);
+    }
+    printRow("overall", overall);
+}
+
+// --- Speed -----------------------------------------------------------------
+
+double peakResidentMegabytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0;
+}
+
+// A real pair scaled to the benchmark size: the first case of the footage.
+std::pair<fs::path, fs::path> speedPair(const Options& options) {
+    const auto sets = findSets(options);
+    const Case& c = sets.front().second.front();
+    fs::create_directories(options.work);
+    std::pair<fs::path, fs::path> files{options.work / "speed-a.png", options.work / "speed-b.png"};
+    const OIIO::ROI size(0, options.width, 0, options.height, 0, 1, 0, 3);
+    for (auto [from, to] : {std::pair{c.first, files.first}, std::pair{c.last, files.second}}) {
+        OIIO::ImageBuf scaled =
+            OIIO::ImageBufAlgo::resize(OIIO::ImageBuf(from.string()), "", 0, size);
+        if (scaled.has_error() || !scaled.write(to.string()))
+            throw Error("cannot scale " + from.string() + " to " + to.string());
+    }
+    std::printf("speed pair: %s (%s) scaled to %dx%d\n", c.name.c_str(), sets.front().first.c_str(),
+                options.width, options.height);
+    return files;
+}
+
+void runSpeed(const Options& options, Interpolator& node) {
+    const auto [fileA, fileB] = speedPair(options);
+    const ClipFrame a = readSrgb(fileA);
+    const ClipFrame b = readSrgb(fileB);
+    // The first render also loads the network; it is not timed.
+    node.render(a, b);
+    auto best = [&](const std::string& downscale) {
+        node.setKnob("downscale", downscale);
+        double seconds = 1e30;
+        for (int i = 0; i < 3; ++i)
+            seconds = std::min(seconds, node.render(a, b).second);
+        return seconds;
+    };
+    const double full = best("1.0");
+    const double half = best("0.5");
+    std::printf("Tweenora, downscale 1.0   %7.3f s per in-between frame (best of 3)\n", full);
+    std::printf("Tweenora, downscale 0.5   %7.3f s  (%.2fx faster)\n", half, full / half);
+    if (haveFfmpeg()) {
+        double seconds = 1e30;
+        for (int i = 0; i < 3; ++i)
+            seconds = std::min(seconds, ffmpegMiddle(fileA, fileB, options.work / "ffmpeg-speed",
+                                                     options.work / "ffmpeg-middle.png"));
+        std::printf(
+            "ffmpeg minterpolate       %7.3f s  (whole command: decode 3 frames, "
+            "interpolate, encode 5; best of 3)\n",
+            seconds);
+    } else {
+        std::printf("ffmpeg minterpolate       not installed: run bench/quality/setup.sh\n");
+    }
+    std::printf("peak resident memory      %7.0f MB\n", peakResidentMegabytes());
+}
+
+int usableThreads(const Options& options) {
+    if (options.threads > 0)
+        return options.threads;
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (sched_getaffinity(0, sizeof(cores), &cores) == 0 && CPU_COUNT(&cores) > 0)
+        return CPU_COUNT(&cores);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const Options options = parseOptions(argc, argv);
+        at::set_num_threads(usableThreads(options));
+        std::printf("libtorch threads: %d\n", at::get_num_threads());
+        Interpolator node(options);
+        if (options.quality)
+            runQuality(options, node);
+        if (options.speed)
+            runSpeed(options, node);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tweenora_bench_quality: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
