@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // End-to-end tests: the built tweenora plans retimes through the real plug-in.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -19,7 +20,9 @@ struct PlanRun {
 
 // Runs `tweenora plan args` (arguments need no quoting: numbers, commas, '=').
 PlanRun plan(const std::string& args) {
-    const std::string errFile = ::testing::TempDir() + "plan_stderr.txt";
+    // One file per test process: ctest runs the cases of this suite side by side.
+    const std::string errFile =
+        ::testing::TempDir() + "plan_stderr." + std::to_string(getpid()) + ".txt";
     const std::string command = std::string(TWEENORA_TOOL) + " plan " + args + " 2>" + errFile;
     PlanRun run;
     FILE* pipe = popen(command.c_str(), "r");
