@@ -340,60 +340,71 @@ def reliability(self, pair: Tensor, flows: Tensor, ratio: float) -> Tuple[Tensor
 )TS",
         R"TS(
 def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor:
-    # img0, img1 [1, C, H, W]; flows [2, 2, h, w] (0 -> 1, then 1 -> 0) at the
-    # frames' resolution or below. Returns the frame at t [1, C, H, W], in
-    # float32 unless synth_fp32 is off and the frames are Half or BFloat16 on
-    # a GPU.
+    # img0, img1 [1, C, H, W]; flows [2, 2, h, w] float32 (0 -> 1, then
+    # 1 -> 0) at the frames' resolution or below. Returns the frame at t
+    # [1, C, H, W]. Positions, splats and samples are float32 (Half cannot
+    # address the pixels of a large frame); with synth_fp32 off, frames in
+    # Half or BFloat16 on a GPU are blended in their own type.
     h = img0.size(2)
     w = img0.size(3)
-    nc = img0.size(1)
-    if self.synth_fp32 or not img0.is_cuda:
-        img0 = img0.float()
-        img1 = img1.float()
-    flows = flows.to(img0.dtype)
-    # The reliability maps only weight and gate: half the resolution does.
-    coarse = flows
-    if flows.size(3) == w:
-        coarse = torch.avg_pool2d(flows, [2, 2], [2, 2], [0, 0], True, True, None) * 0.5
+    reduced = not self.synth_fp32 and img0.is_cuda
+    like = img0
+    img0 = img0.float()
+    img1 = img1.float()
+    if not reduced:
+        like = img0
+    # The flow is projected at its own resolution (the frames', or lower
+    # with downscale); its reliability only weights and gates, and half of
+    # that resolution does for it.
+    hs = flows.size(2)
+    ws = flows.size(3)
+    coarse = torch.avg_pool2d(flows, [2, 2], [2, 2], [0, 0], True, True, None) * 0.5
     size = [coarse.size(2), coarse.size(3)]
     small = torch.cat([torch.adaptive_avg_pool2d(img0, size), torch.adaptive_avg_pool2d(img1, size)], 0)
-    quality, match = self.reliability(small, coarse, float(coarse.size(3)) / float(w))
-    maps = torch.upsample_bilinear2d(torch.cat([quality, match], 1), [h, w], False, None)
-    quality = maps[:, 0:1]
-    match = maps[:, 1:2]
-    if flows.size(3) != w or flows.size(2) != h:
-        flows = self.ops.resize_flow(flows, h, w)
+    quality, match = self.reliability(small, coarse, float(size[1]) / float(w))
+    q = torch.upsample_bilinear2d(quality, [hs, ws], False, None)
     # Each frame's pixels travel their vector times their distance to t.
     reach = torch.tensor([t, 1.0 - t], dtype=flows.dtype, device=flows.device).view([2, 1, 1])
-    xs = torch.arange(w, dtype=flows.dtype, device=flows.device).view([1, 1, w])
-    ys = torch.arange(h, dtype=flows.dtype, device=flows.device).view([1, h, 1])
+    xs = torch.arange(ws, dtype=flows.dtype, device=flows.device).view([1, 1, ws])
+    ys = torch.arange(hs, dtype=flows.dtype, device=flows.device).view([1, hs, 1])
     px = (flows[:, 0] * reach + xs).reshape([-1])
     py = (flows[:, 1] * reach + ys).reshape([-1])
-    inside = ((px > -1.0) & (px < float(w)) & (py > -1.0) & (py < float(h))).to(flows.dtype)
+    inside = ((px > -1.0) & (px < float(ws)) & (py > -1.0) & (py < float(hs))).to(flows.dtype)
     # Splats carry the vector from frame 0 to frame 1 (the backward flow
     # negated), a weight that favours the nearer frame and consistent
     # pixels, so that those being covered lose, and frame 0's part of it.
-    weight = (quality[:, 0] * (1.0 - reach)).reshape([-1]) * inside
-    signed = weight * torch.tensor([1.0, -1.0], dtype=flows.dtype, device=flows.device).repeat_interleave(h * w)
-    own = weight[0:h * w]
+    weight = (q[:, 0] * (1.0 - reach)).reshape([-1]) * inside
+    signed = weight * torch.tensor([1.0, -1.0], dtype=flows.dtype, device=flows.device).repeat_interleave(hs * ws)
+    own = weight[0:hs * ws]
     values = [flows[:, 0].reshape([-1]) * signed, flows[:, 1].reshape([-1]) * signed, weight,
               torch.cat([own, torch.zeros_like(own)])]
-    filled = self.fill_holes(self.splat(px, py, values, h, w).unsqueeze(0), 2)
+    filled = self.fill_holes(self.splat(px, py, values, hs, ws).unsqueeze(0), 2)
     ft = filled[:, 0:2]
     share0 = torch.clamp(filled[:, 3:4], 0.0, 1.0)
-    s0 = self.ops.warp(torch.cat([img0, quality[0:1], match[0:1]], 1), ft * (-t), 2)
-    s1 = self.ops.warp(torch.cat([img1, quality[1:2], match[1:2]], 1), ft * (1.0 - t), 2)
+    if hs != h or ws != w:
+        ft = self.ops.resize_flow(ft, h, w)
+        share0 = torch.upsample_bilinear2d(share0, [h, w], False, None)
+    s0 = self.ops.warp(img0, ft * (-t), 2)
+    s1 = self.ops.warp(img1, ft * (1.0 - t), 2)
+    # The gates come from the reliability maps, sampled where s0 and s1 were,
+    # at the maps' resolution.
+    fc = self.ops.resize_flow(ft, size[0], size[1])
+    g0 = self.ops.warp(torch.cat([quality[0:1], match[0:1]], 1), fc * (-t), 0)
+    g1 = self.ops.warp(torch.cat([quality[1:2], match[1:2]], 1), fc * (1.0 - t), 0)
     # A sample from a pixel that the other frame hides is the only view of
-    # what lies there at t: lean on that sample's frame.
-    hidden0 = torch.clamp(1.0 - s0[:, nc:nc + 1] * 2.0, 0.0, 1.0)
-    hidden1 = torch.clamp(1.0 - s1[:, nc:nc + 1] * 2.0, 0.0, 1.0)
-    w0 = share0 * (1.001 - hidden1)
-    w1 = (1.0 - share0) * (1.001 - hidden0)
-    out = torch.lerp(s1[:, 0:nc], s0[:, 0:nc], w0 / (w0 + w1))
-    # Where neither sample comes from a pixel with a trustworthy match the
-    # flow is wrong there, and a plain blend is the safer guess.
-    trust = torch.clamp(torch.max(s0[:, nc + 1:nc + 2], s1[:, nc + 1:nc + 2]) * (1.0 / 0.3), 0.0, 1.0)
-    return torch.lerp(torch.lerp(img0, img1, t), out, trust)
+    # what lies there at t: lean on that sample's frame. Where neither sample
+    # comes from a pixel with a trustworthy match, the flow is wrong there
+    # and a plain blend is the safer guess.
+    hidden0 = torch.clamp(1.0 - g0[:, 0:1] * 2.0, 0.0, 1.0)
+    hidden1 = torch.clamp(1.0 - g1[:, 0:1] * 2.0, 0.0, 1.0)
+    trust = torch.clamp(torch.max(g0[:, 1:2], g1[:, 1:2]) * (1.0 / 0.3), 0.0, 1.0)
+    gates = torch.upsample_bilinear2d(torch.cat([hidden0, hidden1, trust], 1), [h, w], False, None)
+    w0 = share0 * (1.001 - gates[:, 1:2])
+    w1 = (1.0 - share0) * (1.001 - gates[:, 0:1])
+    share0 = (w0 / (w0 + w1)).to(like.dtype)
+    out = torch.lerp(s1.to(like.dtype), s0.to(like.dtype), share0)
+    blend = torch.lerp(img0.to(like.dtype), img1.to(like.dtype), t)
+    return torch.lerp(blend, out, gates[:, 2:3].to(like.dtype))
 )TS",
     };
     return methods;
