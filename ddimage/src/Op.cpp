@@ -196,15 +196,19 @@ void Op::abort() const {
         node_->abort(this);
 }
 
+void Op::enterErrorState(const std::string& message) {
+    hasError_ = true;
+    errorMessage_ = message;
+    if (node_)
+        node_->reportError(this, message);
+}
+
 void Op::error(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
     const std::string message = formatMessage(fmt, args);
     va_end(args);
-    hasError_ = true;
-    errorMessage_ = message;
-    if (node_)
-        node_->reportError(this, message);
+    enterErrorState(message);
 }
 
 void Op::critical(const char* fmt, ...) {
@@ -212,10 +216,7 @@ void Op::critical(const char* fmt, ...) {
     va_start(args, fmt);
     const std::string message = formatMessage(fmt, args);
     va_end(args);
-    hasError_ = true;
-    errorMessage_ = message;
-    if (node_)
-        node_->reportError(this, message);
+    enterErrorState(message);
 }
 
 void Op::warning(const char* fmt, ...) {

@@ -140,6 +140,9 @@ protected:
 private:
     friend class Iop;
 
+    //! error() and critical(): record the message and tell the node.
+    void enterErrorState(const std::string& message);
+
     Node* node_;
     std::vector<Op*> inputs_;
     OutputContext outputContext_;
