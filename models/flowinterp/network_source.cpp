@@ -226,9 +226,9 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int, like: Tensor) 
             if k < n - 1:
                 flow = self.refine(img, tgt, flow, 3 + steps, 10, False, 2)
             else:
-                # The finest level costs most and gains least: a light pass
-                # on luminance with bilinear warps.
-                flow = self.refine(img, tgt, flow, steps, 5, True, 0)
+                # The finest level costs most: one warp fewer than the
+                # coarser levels, and none of the search.
+                flow = self.refine(img, tgt, flow, steps + 1, 5, True, 0)
         else:
             # The same pass past about 2.5 megapixels, one direction at a
             # time, which halves the memory it needs.
