@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,15 +17,35 @@ namespace {
 
 using GetModel = const unsigned char* (*)(uint64_t*);
 
-GetModel exportOfTheLibrary() {
-    // Loaded once and never closed, as the node does.
-    static void* handle = dlopen(TWEENORA_MODEL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (!handle)
-        return nullptr;
-    return reinterpret_cast<GetModel>(dlsym(handle, "lq_get_model_A"));
+struct Library {
+    const char* name;
+    const char* path;
+    bool embedsBuiltin;
+};
+
+void PrintTo(const Library& library, std::ostream* os) {
+    *os << library.name;
 }
 
-TEST(ModelLibrary, ExportsTheArchiveInPlace) {
+// The product's library, and the built-in network embedded through a
+// generated source file instead of the assembler.
+const Library kLibraries[] = {
+    {"Assembler", TWEENORA_MODEL_LIBRARY, TWEENORA_EMBEDS_BUILTIN != 0},
+    {"Source", TWEENORA_MODEL_LIBRARY_IN_SOURCE, true},
+};
+
+class ModelLibrary : public ::testing::TestWithParam<Library> {
+protected:
+    GetModel exportOfTheLibrary() const {
+        // Loaded and never closed, as the node does; dlopen counts repeats.
+        void* handle = dlopen(GetParam().path, RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return nullptr;
+        return reinterpret_cast<GetModel>(dlsym(handle, "lq_get_model_A"));
+    }
+};
+
+TEST_P(ModelLibrary, ExportsTheArchiveInPlace) {
     GetModel get = exportOfTheLibrary();
     ASSERT_NE(get, nullptr) << dlerror();
     uint64_t size = 0;
@@ -39,8 +60,8 @@ TEST(ModelLibrary, ExportsTheArchiveInPlace) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), 2), "PK");
 }
 
-TEST(ModelLibrary, EmbedsTheGeneratedNetworkByDefault) {
-    if (!TWEENORA_EMBEDS_BUILTIN)
+TEST_P(ModelLibrary, EmbedsTheGeneratedNetworkByDefault) {
+    if (!GetParam().embedsBuiltin)
         GTEST_SKIP() << "built with TWEENORA_MODEL_ARCHIVE";
     GetModel get = exportOfTheLibrary();
     ASSERT_NE(get, nullptr);
@@ -53,7 +74,7 @@ TEST(ModelLibrary, EmbedsTheGeneratedNetworkByDefault) {
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), reinterpret_cast<const char*>(data)));
 }
 
-TEST(ModelLibrary, ArchiveLoadsAndInterpolates) {
+TEST_P(ModelLibrary, ArchiveLoadsAndInterpolates) {
     GetModel get = exportOfTheLibrary();
     ASSERT_NE(get, nullptr);
     uint64_t size = 0;
@@ -66,5 +87,10 @@ TEST(ModelLibrary, ArchiveLoadsAndInterpolates) {
         module.forward({frame, frame, 0.5, int64_t(1), int64_t(1), 0.001, 1.0}).toTensor();
     EXPECT_EQ(out.sizes(), frame.sizes());
 }
+
+INSTANTIATE_TEST_SUITE_P(Embedded, ModelLibrary, ::testing::ValuesIn(kLibraries),
+                         [](const ::testing::TestParamInfo<Library>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
