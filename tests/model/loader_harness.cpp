@@ -62,6 +62,15 @@ void LoaderHarness::reopen(host::HostNode& node) {
     open(node);
 }
 
+Output LoaderHarness::openAttempt(host::HostNode& node, int attempt) {
+    return captureOutput([&] {
+        if (attempt == 1)
+            open(node);
+        else
+            reopen(node);
+    });
+}
+
 Tweenora& tweenoraOf(host::HostNode& node) {
     return *static_cast<Tweenora*>(node.op());
 }

@@ -12,6 +12,25 @@
 
 namespace tweenora::testing {
 
+//! The node's error when its network cannot be loaded or prepared.
+constexpr char kLoadError[] = "Error loading the frame interpolation neural network model";
+
+//! What a call wrote to standard output and standard error (the file
+//! descriptors, so fprintf and std::cout both count).
+struct Output {
+    std::string out;
+    std::string err;
+};
+void beginCapture();
+Output endCapture();
+
+template <class Call>
+Output captureOutput(Call&& call) {
+    beginCapture();
+    call();
+    return endCapture();
+}
+
 //! Loads Tweenora.so from pluginDir (the first time in the process) and builds
 //! a script with a small two-frame source for the nodes of one test.
 class LoaderHarness {
@@ -25,6 +44,9 @@ public:
     //! Closes it, so that the next open() runs _open again.
     void close(host::HostNode& node);
     void reopen(host::HostNode& node);
+    //! Opens the node on the first attempt and reopens it on later ones,
+    //! capturing what that writes.
+    Output openAttempt(host::HostNode& node, int attempt);
 
 private:
     host::Script script_;
@@ -42,21 +64,5 @@ bool isLibraryLoaded(const std::string& path);
 //! (steps 1, flow magnitude 1, threshold 0.001, downscale 1.0).
 at::Tensor runForward(torch::jit::Module& module, const at::Tensor& img0, const at::Tensor& img1,
                       double timestep);
-
-//! What a call wrote to standard output and standard error (the file
-//! descriptors, so fprintf and std::cout both count).
-struct Output {
-    std::string out;
-    std::string err;
-};
-void beginCapture();
-Output endCapture();
-
-template <class Call>
-Output captureOutput(Call&& call) {
-    beginCapture();
-    call();
-    return endCapture();
-}
 
 }  // namespace tweenora::testing

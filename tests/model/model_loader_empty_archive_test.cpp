@@ -11,19 +11,12 @@
 namespace tweenora::testing {
 namespace {
 
-constexpr char kLoadError[] = "Error loading the frame interpolation neural network model";
-
 TEST(ModelLoader, ZeroLengthArchiveFailsOnTheNodeAndIsRetried) {
     LoaderHarness harness(testnets::kEmptyArchivePluginDir);
     host::HostNode& node = harness.createNode("Tweenora1");
     for (int attempt = 1; attempt <= 2; ++attempt) {
         SCOPED_TRACE("open " + std::to_string(attempt));
-        const Output output = captureOutput([&] {
-            if (attempt == 1)
-                harness.open(node);
-            else
-                harness.reopen(node);
-        });
+        const Output output = harness.openAttempt(node, attempt);
         // The message, libtorch's reason, then a line end, on standard output only.
         const std::string head = std::string(kLoadError) + "\n";
         EXPECT_EQ(output.out.substr(0, head.size()), head);

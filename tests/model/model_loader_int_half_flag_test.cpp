@@ -11,19 +11,12 @@
 namespace tweenora::testing {
 namespace {
 
-constexpr char kLoadError[] = "Error loading the frame interpolation neural network model";
-
 TEST(ModelLoader, FailureAfterTheLoadIsReportedLikeALoadFailure) {
     LoaderHarness harness(testnets::kIntHalfFlagPluginDir);
     host::HostNode& node = harness.createNode("Tweenora1");
     for (int attempt = 1; attempt <= 2; ++attempt) {
         SCOPED_TRACE("open " + std::to_string(attempt));
-        const Output output = captureOutput([&] {
-            if (attempt == 1)
-                harness.open(node);
-            else
-                harness.reopen(node);
-        });
+        const Output output = harness.openAttempt(node, attempt);
         const std::string head = std::string(kLoadError) + "\n";
         EXPECT_EQ(output.out.substr(0, head.size()), head);
         EXPECT_NE(output.out.find("cast_half"), std::string::npos) << output.out;

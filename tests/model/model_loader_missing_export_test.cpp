@@ -21,12 +21,7 @@ TEST(ModelLoader, MissingExportIsReportedOnStandardErrorOnEveryOpen) {
         "\\[Tweenora\\] Failed to resolve one or more model symbols\n");
     for (int attempt = 1; attempt <= 2; ++attempt) {
         SCOPED_TRACE("open " + std::to_string(attempt));
-        const Output output = captureOutput([&] {
-            if (attempt == 1)
-                harness.open(node);
-            else
-                harness.reopen(node);
-        });
+        const Output output = harness.openAttempt(node, attempt);
         EXPECT_TRUE(std::regex_match(output.err, expected)) << output.err;
         EXPECT_EQ(output.out, "");
         EXPECT_FALSE(node.hasError());

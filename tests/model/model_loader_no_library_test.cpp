@@ -29,12 +29,7 @@ TEST(ModelLoader, MissingLibraryIsReportedOnStandardErrorOnEveryOpen) {
         "[Tweenora] Failed to resolve one or more model symbols\n";
     for (int attempt = 1; attempt <= 2; ++attempt) {
         SCOPED_TRACE("open " + std::to_string(attempt));
-        const Output output = captureOutput([&] {
-            if (attempt == 1)
-                harness.open(node);
-            else
-                harness.reopen(node);
-        });
+        const Output output = harness.openAttempt(node, attempt);
         ASSERT_GT(output.err.size(), head.size() + tail.size()) << output.err;
         EXPECT_EQ(output.err.substr(0, head.size()), head);
         EXPECT_EQ(output.err.substr(output.err.size() - tail.size()), tail);
