@@ -202,12 +202,14 @@ def fill_inconsistent(self, flow: Tensor) -> Tensor:
         R"TS(
 def estimate(self, pair: Tensor, steps: int, flow_magnitude: int, like: Tensor) -> Tensor:
     # Coarse to fine over a pyramid of both frames at once, pair [2, C, H, W]
-    # (batch 0 looks for frame 1, batch 1 for frame 0). flow_magnitude adds
-    # pyramid levels and widens the coarsest search; steps adds warps; like
-    # is an input frame, for its type.
+    # (batch 0 looks for frame 1, batch 1 for frame 0). The pyramid halves
+    # the frames until their shorter side is under about 40 pixels, so the
+    # reach grows with the frame; flow_magnitude lets it go further down
+    # and widens the coarsest search. steps adds warps; like is an input
+    # frame, for its type.
     levels: List[Tensor] = [pair]
-    smallest = 40 - 8 * flow_magnitude
-    while len(levels) <= 3 + flow_magnitude and min(levels[-1].size(2), levels[-1].size(3)) >= smallest:
+    smallest = 48 - 8 * flow_magnitude
+    while len(levels) < 9 and min(levels[-1].size(2), levels[-1].size(3)) >= smallest:
         levels.append(self.ops.downsample(levels[-1]))
     n = len(levels)
     coarsest = levels[n - 1]
