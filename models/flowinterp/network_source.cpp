@@ -205,12 +205,13 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int, like: Tensor) 
     # (batch 0 looks for frame 1, batch 1 for frame 0). The pyramid halves
     # the frames until their shorter side is under about 40 pixels, so the
     # reach grows with the frame; flow_magnitude lets it go further down
-    # and widens the coarsest search. steps adds warps; like is an input
-    # frame, for its type.
+    # and widens the coarsest search. Each level is smoothed before it is
+    # halved, so that fine texture does not alias into false matches. steps
+    # adds warps; like is an input frame, for its type.
     levels: List[Tensor] = [pair]
     smallest = 48 - 8 * flow_magnitude
     while len(levels) < 9 and min(levels[-1].size(2), levels[-1].size(3)) >= smallest:
-        levels.append(self.ops.downsample(levels[-1]))
+        levels.append(self.ops.downsample(self.ops.box(levels[-1], 1)))
     n = len(levels)
     coarsest = levels[n - 1]
     flow = torch.zeros([2, 2, coarsest.size(2), coarsest.size(3)], dtype=pair.dtype, device=pair.device)
