@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <torch/script.h>
 
+#include "cli/image_io.h"
 #include "pipeline/pu21.h"
 
 namespace {
@@ -33,12 +34,8 @@ Picture readPicture(const fs::path& file) {
     return picture;
 }
 
-float srgbToLinear(float v) {
-    return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f);
-}
-float linearToSrgb(float v) {
-    return v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f;
-}
+using tweenora::cli::linearToSrgb;
+using tweenora::cli::srgbToLinear;
 
 // [1, 3, H, W] PU21-encoded, padded to multiples of 32 as the node pads.
 at::Tensor networkInput(const Picture& picture) {
