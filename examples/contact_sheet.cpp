@@ -21,6 +21,7 @@
 
 #include "cli/sequence.h"
 #include "examples/bitmap_font.h"
+#include "examples/tool_main.h"
 #include "host/Error.h"
 
 namespace {
@@ -251,17 +252,5 @@ int run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && (args[0] == "-h" || args[0] == "--help")) {
-        std::cout << kUsage;
-        return EXIT_SUCCESS;
-    }
-    try {
-        return run(args);
-    } catch (const std::exception& e) {
-        std::cerr << "tweenora-contact-sheet: error: " << e.what() << "\n";
-        if (args.size() < 3)
-            std::cerr << kUsage;
-        return 2;
-    }
+    return tweenora::examples::runTool("tweenora-contact-sheet", kUsage, 3, argc, argv, run);
 }

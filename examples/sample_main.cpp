@@ -9,6 +9,7 @@
 
 #include "cli/sequence.h"
 #include "examples/sample_scene.h"
+#include "examples/tool_main.h"
 #include "host/Error.h"
 
 namespace {
@@ -116,38 +117,30 @@ Command parse(const std::vector<std::string>& args) {
     return command;
 }
 
+int run(const std::vector<std::string>& args) {
+    const Command command = parse(args);
+    const std::filesystem::path folder = std::filesystem::path(command.output).parent_path();
+    if (!folder.empty())
+        std::filesystem::create_directories(folder);
+    if (command.mode == "frame") {
+        tweenora::examples::writeSampleExr(
+            tweenora::examples::renderSampleFrame(command.time, command.options), command.output,
+            command.halfFloat);
+        return EXIT_SUCCESS;
+    }
+    const tweenora::cli::SequencePattern pattern(command.output);
+    for (int frame = command.first; frame <= command.last; ++frame)
+        tweenora::examples::writeSampleExr(
+            tweenora::examples::renderSampleFrame(frame, command.options), pattern.path(frame),
+            command.halfFloat);
+    std::cout << "wrote frames " << command.first << "-" << command.last << " of "
+              << command.options.width << "x" << command.options.height << " to " << command.output
+              << "\n";
+    return EXIT_SUCCESS;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && (args[0] == "-h" || args[0] == "--help")) {
-        std::cout << kUsage;
-        return EXIT_SUCCESS;
-    }
-    try {
-        const Command command = parse(args);
-        const std::filesystem::path folder = std::filesystem::path(command.output).parent_path();
-        if (!folder.empty())
-            std::filesystem::create_directories(folder);
-        if (command.mode == "frame") {
-            tweenora::examples::writeSampleExr(
-                tweenora::examples::renderSampleFrame(command.time, command.options),
-                command.output, command.halfFloat);
-            return EXIT_SUCCESS;
-        }
-        const tweenora::cli::SequencePattern pattern(command.output);
-        for (int frame = command.first; frame <= command.last; ++frame)
-            tweenora::examples::writeSampleExr(
-                tweenora::examples::renderSampleFrame(frame, command.options), pattern.path(frame),
-                command.halfFloat);
-        std::cout << "wrote frames " << command.first << "-" << command.last << " of "
-                  << command.options.width << "x" << command.options.height << " to "
-                  << command.output << "\n";
-        return EXIT_SUCCESS;
-    } catch (const std::exception& e) {
-        std::cerr << "tweenora-sample: error: " << e.what() << "\n";
-        if (args.size() < 2)
-            std::cerr << kUsage;
-        return 2;
-    }
+    return tweenora::examples::runTool("tweenora-sample", kUsage, 2, argc, argv, run);
 }
