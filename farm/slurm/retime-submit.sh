@@ -102,12 +102,30 @@ submit_array() {
     echo "$job"
 }
 
-# The slurm nodes must be able to run a task at all, or it waits forever.
+# MEM in megabytes, as Slurm reads it (no suffix: megabytes); empty if unreadable.
+mem_megabytes() {
+    [[ $MEM =~ ^([0-9]+)([KkMmGgTt]?)$ ]] || return 0
+    local n=${BASH_REMATCH[1]}
+    case ${BASH_REMATCH[2]} in
+        [Kk]) echo $(((n + 1023) / 1024)) ;;
+        [Gg]) echo $((n * 1024)) ;;
+        [Tt]) echo $((n * 1024 * 1024)) ;;
+        *) echo "$n" ;;
+    esac
+}
+
+# The nodes must be able to run a task at all, or it waits in the queue forever.
 check_nodes() {
-    local cpus gres
+    local cpus memory wanted gres
     cpus=$(sinfo -h -o '%c' 2>/dev/null | tr -d '+' | sort -n | tail -n 1)
     if [[ $cpus =~ ^[0-9]+$ ]] && ((CPUS > cpus)); then
         die "CPUS=$CPUS but the largest node has $cpus: lower CPUS in the settings"
+    fi
+    memory=$(sinfo -h -o '%m' 2>/dev/null | tr -d '+' | sort -n | tail -n 1)
+    wanted=$(mem_megabytes)
+    [ -n "$wanted" ] || die "MEM must be a size such as 16G or 4000M, not '$MEM'"
+    if [[ $memory =~ ^[0-9]+$ ]] && ((wanted > memory)); then
+        die "MEM=$MEM but the largest node has ${memory}M: lower MEM in the settings"
     fi
     if [ "$DEVICE" = gpu ]; then
         gres=$(sinfo -h -o '%G' 2>/dev/null) || return 0

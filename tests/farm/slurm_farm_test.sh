@@ -192,8 +192,8 @@ SETTINGS
 }
 
 step "refusing what this cluster cannot run, with a message"
-for bad in "DEVICE=gpu" "CPUS=$((cpus + 1))" "unset TIMING; TIMING='--speed 0.5'" "CHUNK=0" \
-    "RANGE=1-1"; do
+for bad in "DEVICE=gpu" "CPUS=$((cpus + 1))" "MEM=$((memory + 1))M" "MEM=lots" \
+    "unset TIMING; TIMING='--speed 0.5'" "CHUNK=0" "RANGE=1-1" "TWEENORA=$work/nowhere"; do
     write_settings "$bad"
     if out=$("$scripts/retime-submit.sh" "$settings" 2>&1); then
         fail "$bad was submitted: $out"
@@ -211,6 +211,14 @@ job=$(sed -n 's/^output frames 1-16 in 4 chunks of up to 5: job \([0-9]*\)$/\1/p
 [ -n "$job" ] || fail "unexpected answer from retime-submit.sh"
 # Edits after submission change nothing of what was submitted.
 echo "TIMING=(--speed 0.25)" >>"$settings"
+# Chunk 0 is queued or running for a second or more yet.
+for bad in 0 9 1,x; do
+    if out=$("$scripts/retime-submit.sh" --rerun "$bad" "$work/jobdir" 2>&1); then
+        fail "--rerun $bad was submitted: $out"
+    fi
+    grep -q '^retime-submit: ' <<<"$out" || fail "--rerun $bad failed without a message: $out"
+    echo "   --rerun $bad: $out"
+done
 
 # Chunk 1 is cancelled once it has written its first frame. On a machine fast
 # enough to finish the chunk before the cancel lands, it is rerun and tried again.
