@@ -42,7 +42,9 @@ meaning() {
 trap 'echo "chunk $TASK: frames $START-$END: exit status $status ($(meaning $status))"' EXIT
 # scancel sends SIGTERM to the task's processes: the tool removes the frame it
 # is writing and stops; this shell lives on to record that.
-trap : TERM INT
+stop=""
+trap 'stop=143' TERM
+trap 'stop=130' INT
 
 if ((START > LAST)); then
     say "task $TASK is past the last chunk (output frames $FIRST-$LAST)"
@@ -56,6 +58,10 @@ else
     device=(--cpu)
 fi
 echo "chunk $TASK: frames $START-$END on $(hostname), job ${SLURM_ARRAY_JOB_ID:-?}_$TASK" >&2
+if [ -n "$stop" ]; then
+    status=$stop
+    exit $status
+fi
 "$TWEENORA" retime "$IN" "$OUT" --range "$RANGE" "${TIMING[@]}" --frames "$START-$END" \
     "${device[@]}" --threads "${SLURM_CPUS_PER_TASK:-$CPUS}" "${RETIME_OPTIONS[@]}" \
     >>"$snapshot/logs/chunk-$TASK.${SLURM_ARRAY_JOB_ID:-0}.node.log"
