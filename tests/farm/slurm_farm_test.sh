@@ -84,14 +84,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
-# Inside ctest's own limit, so that the daemons are stopped even then.
-(
-    trap 'kill "$nap" 2>/dev/null; exit 0' TERM
-    sleep 240 &
-    nap=$!
-    wait "$nap" && kill -TERM $$
-) >/dev/null 2>&1 &
-watchdog=$!
 
 # Debian's packages, installed by this test so that the build itself needs none.
 if ! command -v munged >/dev/null || ! command -v slurmctld >/dev/null ||
@@ -107,6 +99,16 @@ if ! command -v munged >/dev/null || ! command -v slurmctld >/dev/null ||
         skip "Slurm and munge are missing and apt-get cannot install them (see $work/apt.log)"
 fi
 command -v idiff >/dev/null || fail "idiff (openimageio-tools, from scripts/install-deps) is missing"
+
+# From here on daemons run: stop them inside ctest's own limit, even if the
+# test hangs.
+(
+    trap 'kill "$nap" 2>/dev/null; exit 0' TERM
+    sleep 240 &
+    nap=$!
+    wait "$nap" && kill -TERM $$
+) >/dev/null 2>&1 &
+watchdog=$!
 
 step "starting munged, slurmctld and slurmd on localhost"
 mkdir -p "$work"/{munge,key,log,spool/ctld,spool/d,clip,jobdir} || fail "cannot make folders"
