@@ -2,8 +2,6 @@
 // Image files through OpenImageIO: channel naming, colour rules, windows, safe writes.
 #include "cli/image_io.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -327,11 +325,8 @@ void checkWritableFormat(const std::string& path) {
 
 std::string temporaryPathFor(const std::string& path) {
     const fs::path target(path);
-    // Hidden, in the same folder (so the rename cannot cross file systems), and
-    // unique to this process.
-    const std::string name =
-        "." + target.filename().string() + ".partial-" + std::to_string(::getpid());
-    return (target.parent_path() / name).string();
+    // In the same folder, so the rename cannot cross file systems.
+    return (target.parent_path() / partialNameFor(target.filename().string())).string();
 }
 
 std::vector<std::string> writeImage(const std::string& path, const host::ClipFrame& frame,

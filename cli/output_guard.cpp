@@ -4,9 +4,13 @@
 
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace tweenora::cli {
 
@@ -26,6 +30,58 @@ extern "C" void removePartialAndDie(int signal) {
         ::unlink(gWritingPath);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
+}
+
+const char* const kPartialMark = ".partial-";
+
+// The host part of partial names: the host name with anything that is awkward
+// in a file name replaced.
+const std::string& hostTag() {
+    static const std::string tag = [] {
+        char name[256] = {};
+        if (::gethostname(name, sizeof name - 1) != 0 || !name[0])
+            return std::string("localhost");
+        std::string text(name);
+        for (char& c : text)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.' && c != '_')
+                c = '_';
+        return text;
+    }();
+    return tag;
+}
+
+bool allDigits(const std::string& text) {
+    if (text.empty() || text.size() > 9)
+        return false;
+    for (char c : text)
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+// A partial file of one of names written by a process of this host that no
+// longer exists. kill(pid, 0) fails with ESRCH only when there is no such
+// process; EPERM means it lives under another user.
+bool isStalePartial(const std::string& entry, const std::set<std::string>& names) {
+    const size_t mark = entry.rfind(kPartialMark);
+    if (entry.size() < 2 || entry[0] != '.' || mark == std::string::npos || mark < 2)
+        return false;
+    if (!names.count(entry.substr(1, mark - 1)))
+        return false;
+    const std::string writer = entry.substr(mark + std::strlen(kPartialMark));
+    std::string pidText = writer;
+    if (!allDigits(writer)) {
+        const size_t dash = writer.rfind('-');
+        if (dash == std::string::npos || writer.substr(0, dash) != hostTag())
+            return false;
+        pidText = writer.substr(dash + 1);
+    }
+    if (!allDigits(pidText))
+        return false;
+    const pid_t pid = static_cast<pid_t>(std::stol(pidText));
+    if (pid <= 0 || pid == ::getpid())
+        return false;
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
 }
 
 }  // namespace
@@ -60,6 +116,24 @@ void installInterruptCleanup() {
         sigemptyset(&action.sa_mask);
         sigaction(signal, &action, nullptr);
     }
+}
+
+std::string partialNameFor(const std::string& name) {
+    return "." + name + kPartialMark + hostTag() + "-" + std::to_string(::getpid());
+}
+
+std::vector<std::string> removeStalePartials(const std::string& folder,
+                                             const std::set<std::string>& names) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> removed;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string entry = it->path().filename().string();
+        if (isStalePartial(entry, names) && fs::remove(it->path(), ec))
+            removed.push_back(it->path().string());
+        ec.clear();
+    }
+    return removed;
 }
 
 }  // namespace tweenora::cli

@@ -2,7 +2,9 @@
 // OutputGuard: no partial output file survives a failure or an interrupt.
 #pragma once
 
+#include <set>
 #include <string>
+#include <vector>
 
 namespace tweenora::cli {
 
@@ -27,5 +29,18 @@ private:
 
 //! Installs the signal handlers that clean up after an interrupt (once).
 void installInterruptCleanup();
+
+//! The hidden name a file called name is written under before it is renamed
+//! into place: ".NAME.partial-HOST-PID", unique to this process on a farm
+//! whose hosts share the output folder.
+std::string partialNameFor(const std::string& name);
+
+//! Removes the partial files in folder of the files called names whose writer
+//! is gone: written on this host by a process that no longer exists (a task
+//! killed outright). Partial files of other hosts are left alone, since their
+//! writers cannot be checked from here; names without a host (".NAME.partial-PID",
+//! from earlier versions) count as this host's. Returns the paths removed.
+std::vector<std::string> removeStalePartials(const std::string& folder,
+                                             const std::set<std::string>& names);
 
 }  // namespace tweenora::cli

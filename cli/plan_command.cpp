@@ -36,7 +36,7 @@ namespace {
 const char* const kPluginFile = "Tweenora.so";
 
 const char* const kPlanUsage =
-    "usage: tweenora plan --range A-B [options] [--json]\n"
+    "usage: tweenora plan --range A-B [options] [--json | --range-only]\n"
     "\n"
     "Shows the output range the Tweenora node publishes for the input range and\n"
     "timing knobs, and for each output frame its source position, the two source\n"
@@ -192,14 +192,18 @@ void printJson(std::ostream& out, int32_t first, int32_t last,
 int runPlan(const Args& args) {
     TimingOptions timing;
     bool json = false;
+    bool rangeOnly = false;
     for (size_t i = 0; i < args.size(); ++i) {
         if (parseTimingOption(args, i, timing))
             continue;
         if (args[i] == "--json") {
             json = true;
+        } else if (args[i] == "--range-only") {
+            rangeOnly = true;
         } else if (args[i] == "-h" || args[i] == "--help") {
             std::cout << kPlanUsage << timingOptionsHelp()
-                      << "  --json                 print one JSON object instead of a table\n";
+                      << "  --json                 print one JSON object instead of a table\n"
+                      << "  --range-only           print only the output range, as FIRST LAST\n";
             return kExitOk;
         } else {
             throw Error("plan: unknown argument '" + args[i] + "' (see tweenora plan --help)");
@@ -207,6 +211,8 @@ int runPlan(const Args& args) {
     }
     if (!timing.range)
         throw Error("plan: --range A-B is required (the input frame range)");
+    if (rangeOnly && (json || timing.frames))
+        throw Error("plan: --range-only prints the range alone; leave out --json and --frames");
 
     const std::vector<std::string> pluginPath;
     Session session(pluginPath);
@@ -228,6 +234,11 @@ int runPlan(const Args& args) {
         throw std::runtime_error(node.name() + ": not an image node");
     const int32_t first = iop->first_frame();
     const int32_t last = iop->last_frame();
+    if (rangeOnly) {
+        // For scripts: two numbers a shell's `read FIRST LAST` takes as they are.
+        std::cout << first << ' ' << last << '\n';
+        return kExitOk;
+    }
 
     std::vector<int32_t> frames;
     if (timing.frames) {

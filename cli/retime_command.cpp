@@ -206,6 +206,20 @@ void makeOutputFolder(const SequencePattern& output) {
         throw Error("cannot write into the output folder '" + output.directory() + "'");
 }
 
+// A rerun of a chunk whose task was killed outright (SIGKILL leaves no chance
+// to clean up) finds that task's partial files; remove those whose writer is gone.
+void removeStalePartialsOf(const SequencePattern& output, const std::vector<int>& frames,
+                           bool quiet) {
+    std::set<std::string> names;
+    for (int frame : frames)
+        names.insert(std::filesystem::path(output.path(frame)).filename().string());
+    const std::vector<std::string> removed = removeStalePartials(output.directory(), names);
+    if (!removed.empty() && !quiet)
+        std::cerr << "tweenora: note: removed " << removed.size() << " partial file"
+                  << (removed.size() == 1 ? "" : "s") << " left by an earlier run, such as "
+                  << removed.front() << "\n";
+}
+
 // The node's packed planes, one per layer, as one frame of planar channels.
 host::ClipFrame frameFromPlanes(const std::vector<DD::Image::ImagePlane>& planes,
                                 const DD::Image::Format& format) {
@@ -319,6 +333,7 @@ int runRetime(const Args& args) {
     const DD::Image::Format format = iop->format();
     refuseToOverwriteInputs(output, outFrames, frames->paths());
     makeOutputFolder(output);
+    removeStalePartialsOf(output, outFrames, options.quiet);
 
     WriteSettings settings;
     settings.colorspace = options.colorspace;

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -58,6 +60,63 @@ TEST(OutputGuard, AnInterruptRemovesTheFileBeingWritten) {
         EXPECT_EQ(WTERMSIG(status), signal);
         EXPECT_FALSE(fs::exists(file));
     }
+}
+
+// A process id that was just in use and is not any more.
+pid_t deadPid() {
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return child;
+}
+
+TEST(OutputGuard, PartialNamesCarryTheHostAndTheProcess) {
+    const std::string name = partialNameFor("out.0001.exr");
+    const std::string pid = "-" + std::to_string(::getpid());
+    ASSERT_EQ(name.rfind(".out.0001.exr.partial-", 0), 0u) << name;
+    ASSERT_GT(name.size(), std::string(".out.0001.exr.partial-").size() + pid.size()) << name;
+    EXPECT_EQ(name.substr(name.size() - pid.size()), pid) << name;
+}
+
+TEST(OutputGuard, RemovesOnlyPartialsWhoseWriterIsGone) {
+    const fs::path folder = fs::path(::testing::TempDir()) / "stale_partials";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    // This host's tag, as the tool writes it.
+    const std::string own = partialNameFor("x");
+    const std::string prefix = ".x.partial-";
+    const std::string host = own.substr(
+        prefix.size(), own.size() - prefix.size() - std::to_string(::getpid()).size() - 1);
+    const std::string dead = std::to_string(deadPid());
+    const std::string alive = std::to_string(::getppid());
+
+    const std::set<std::string> stale = {
+        ".a.exr.partial-" + host + "-" + dead,
+        ".a.exr.partial-" + dead,  // an earlier version's name: no host
+        ".b.exr.partial-" + host + "-" + dead,
+    };
+    const std::set<std::string> kept = {
+        ".a.exr.partial-" + host + "-" + alive,
+        partialNameFor("a.exr"),                // this very process
+        ".a.exr.partial-another-host-" + dead,  // cannot be checked from here
+        ".c.exr.partial-" + host + "-" + dead,  // not a frame of this run
+        ".a.exr.partial-" + host + "-x" + dead,
+        "a.exr",
+    };
+    for (const std::set<std::string>* names : {&stale, &kept})
+        for (const std::string& name : *names)
+            std::ofstream(folder / name) << "half a frame";
+
+    const std::vector<std::string> removed =
+        removeStalePartials(folder.string(), {"a.exr", "b.exr"});
+    EXPECT_EQ(removed.size(), stale.size());
+    for (const std::string& name : stale)
+        EXPECT_FALSE(fs::exists(folder / name)) << name;
+    for (const std::string& name : kept)
+        EXPECT_TRUE(fs::exists(folder / name)) << name;
+    fs::remove_all(folder);
 }
 
 }  // namespace

@@ -68,6 +68,33 @@ TEST(Plan, PublishesTheOutputRangeOfTheTables) {
     }
 }
 
+TEST(Plan, RangeOnlyPrintsFirstAndLastForAShell) {
+    const struct {
+        const char* args;
+        const char* out;
+    } rows[] = {
+        {"--range 1001-1100 --speed 0.5", "1001 1198\n"},
+        {"--range 1-10 --frame-keys=-5:3,-1:4,20:5", "-5 20\n"},
+        {"--range 1-1 --speed 0.5", "1 0\n"},
+        // Far more frames than a listing allows: the range alone is still printed.
+        {"--range 1-100 --speed 1e-9", "1 2147483647\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args);
+        const PlanRun run = plan(std::string(row.args) + " --range-only");
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, row.out);
+    }
+    for (const char* args :
+         {"--range 1-10 --range-only --json", "--range 1-10 --range-only --frames 1"}) {
+        SCOPED_TRACE(args);
+        const PlanRun run = plan(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("--range-only"), std::string::npos) << run.err;
+    }
+}
+
 TEST(Plan, JsonListsTheMappingTable) {
     const PlanRun run = plan("--range 1-100 --speed 0.5 --frames=250,-100,0,1,2,198,199 --json");
     ASSERT_EQ(run.status, 0) << run.err;
