@@ -153,8 +153,8 @@ FrameRate parseFrameRate(const std::string& option, const std::string& text) {
     if (slash != std::string::npos) {
         const double num = parseNumber(option, text.substr(0, slash));
         const double den = parseNumber(option, text.substr(slash + 1));
-        if (num != std::floor(num) || den != std::floor(den) || num < 1 || den < 1 ||
-            num > 1e6 || den > 1e6)
+        if (num != std::floor(num) || den != std::floor(den) || num < 1 || den < 1 || num > 1e6 ||
+            den > 1e6)
             throw Error(option + ": '" + text + "' is not a frame rate N/D of whole numbers");
         return {int(num), int(den)};
     }

@@ -262,14 +262,13 @@ int runRetime(const Args& args) {
     settings.inputType = frames->header().sampleType;
     settings.layout = frames->header().layout;
     VideoSettings video;
-    video.frameRate = options.fps ? *options.fps
+    video.frameRate = options.fps                   ? *options.fps
                       : frames->frameRate().num > 0 ? frames->frameRate()
                                                     : FrameRate{};
     video.codec = options.codec;
     video.crf = options.crf;
     video.colorspace = options.colorspace;
-    const std::unique_ptr<OutputFrames> output =
-        makeOutputFrames(options.output, settings, video);
+    const std::unique_ptr<OutputFrames> output = makeOutputFrames(options.output, settings, video);
     // The node would fill its input range from the clip on its first
     // validation; set now, it maps the very first frame right, so the host
     // decodes no source frame the run does not need.

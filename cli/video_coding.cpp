@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -59,6 +61,21 @@ uint16_t encodeValue(float value, int depth, bool chroma, const PixelCoding& cod
     return uint16_t(std::clamp(code, 0.0, double((1 << depth) - 1)));
 }
 
+// av_write_image_line2 ORs its bits into what the frame holds: start from zeros.
+void clearPlanes(const AVPixFmtDescriptor& desc, AVFrame& frame) {
+    int rows[4] = {0, 0, 0, 0};
+    for (int c = 0; c < desc.nb_components; ++c) {
+        const bool chroma = (c == 1 || c == 2) && !(desc.flags & AV_PIX_FMT_FLAG_RGB);
+        const int height = chroma ? AV_CEIL_RSHIFT(frame.height, desc.log2_chroma_h) : frame.height;
+        rows[desc.comp[c].plane] = std::max(rows[desc.comp[c].plane], height);
+    }
+    for (int plane = 0; plane < 4; ++plane)
+        if (frame.data[plane] && rows[plane] > 0)
+            for (int y = 0; y < rows[plane]; ++y)
+                std::memset(frame.data[plane] + ptrdiff_t(y) * frame.linesize[plane], 0,
+                            size_t(std::abs(frame.linesize[plane])));
+}
+
 }  // namespace
 
 PixelCoding pixelCodingOf(const AVFrame& frame) {
@@ -107,9 +124,9 @@ PixelCoding outputPixelCoding(int pixelFormat) {
 
 bool isSupportedPixelFormat(int pixelFormat) {
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(pixelFormat));
-    if (!desc || (desc->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
-                                 AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_FLOAT |
-                                 AV_PIX_FMT_FLAG_BAYER)))
+    if (!desc ||
+        (desc->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL |
+                        AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_BAYER)))
         return false;
     for (int c = 0; c < desc->nb_components; ++c)
         if (desc->comp[c].depth < 8 || desc->comp[c].depth > 16)
@@ -145,14 +162,13 @@ RgbPlanes decodeRgb(const AVFrame& frame, const PixelCoding& coding) {
         av_read_image_line2(lines[0].data(), data, frame.linesize, &desc, 0, y, 0, width, 0, 2);
         if (!colour) {
             for (int x = 0; x < width; ++x)
-                planes.r[row + x] = planes.g[row + x] = planes.b[row + x] =
-                    tables[0][lines[0][x]];
+                planes.r[row + x] = planes.g[row + x] = planes.b[row + x] = tables[0][lines[0][x]];
             continue;
         }
         if (coding.rgb) {
             for (int c = 1; c < 3; ++c)
-                av_read_image_line2(lines[c].data(), data, frame.linesize, &desc, 0, y, c, width,
-                                    0, 2);
+                av_read_image_line2(lines[c].data(), data, frame.linesize, &desc, 0, y, c, width, 0,
+                                    2);
             for (int x = 0; x < width; ++x) {
                 planes.r[row + x] = tables[0][lines[0][x]];
                 planes.g[row + x] = tables[1][lines[1][x]];
@@ -180,12 +196,13 @@ RgbPlanes decodeRgb(const AVFrame& frame, const PixelCoding& coding) {
 void encodeRgb(const RgbPlanes& planes, const PixelCoding& coding, AVFrame& frame) {
     const AVPixFmtDescriptor& desc = descriptorOf(frame.format);
     const int width = planes.width, height = planes.height;
+    clearPlanes(desc, frame);
     const bool colour = hasColour(desc);
     const int alpha = alphaComponent(desc);
     std::vector<uint16_t> line(width);
     auto writeLine = [&](int component, int y, int count) {
-        av_write_image_line2(line.data(), frame.data, frame.linesize, &desc, 0, y, component,
-                             count, 2);
+        av_write_image_line2(line.data(), frame.data, frame.linesize, &desc, 0, y, component, count,
+                             2);
     };
     if (alpha >= 0) {
         std::fill(line.begin(), line.end(), uint16_t((1 << desc.comp[alpha].depth) - 1));

@@ -10,10 +10,11 @@ namespace tweenora::cli {
 
 //! How a frame's code values stand for transfer-encoded R'G'B'.
 struct PixelCoding {
-    bool rgb = false;        //!< the components are R', G', B' (no matrix)
-    bool fullRange = false;  //!< codes use 0..2^n-1; else luma 16..235 and chroma 16..240, x 2^(n-8)
-    double kr = 0.2126;      //!< luma weight of red (BT.709 by default)
-    double kb = 0.0722;      //!< luma weight of blue
+    bool rgb = false;  //!< the components are R', G', B' (no matrix)
+    bool fullRange =
+        false;           //!< codes use 0..2^n-1; else luma 16..235 and chroma 16..240, x 2^(n-8)
+    double kr = 0.2126;  //!< luma weight of red (BT.709 by default)
+    double kb = 0.0722;  //!< luma weight of blue
 };
 
 //! A frame's R'G'B' as three planes, rows from the top, nominal range 0-1.

@@ -35,6 +35,24 @@ bool valid(AVRational rate) {
     return rate.num > 0 && rate.den > 0;
 }
 
+// The container does not say how many frames it holds: count the stream's
+// packets, one a frame, through a reader of their own (a stream without an
+// index may not seek back to its start).
+int64_t countPackets(const std::string& path, int stream) {
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
+        return 0;
+    int64_t count = 0;
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(format, packet) >= 0) {
+        count += packet->stream_index == stream;
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&format);
+    return count;
+}
+
 }  // namespace
 
 // Note [Frame numbers of a video]
@@ -124,8 +142,8 @@ VideoFrames::VideoFrames(const std::string& path, Colorspace colorspace)
     Decoder& d = *decoder_;
     int status = avformat_open_input(&d.format, path.c_str(), nullptr, nullptr);
     if (status < 0)
-        throw fileError(path, "not a video (or a format this build cannot read): " +
-                                  avErrorText(status));
+        throw fileError(path,
+                        "not a video (or a format this build cannot read): " + avErrorText(status));
     status = avformat_find_stream_info(d.format, nullptr);
     if (status < 0)
         throw fileError(path, "not a video: " + avErrorText(status));
@@ -135,10 +153,11 @@ VideoFrames::VideoFrames(const std::string& path, Colorspace colorspace)
     AVStream* stream = d.format->streams[d.stream];
     const AVCodecParameters* parameters = stream->codecpar;
     const AVCodec* decoder = avcodec_find_decoder(parameters->codec_id);
+    if (parameters->codec_id == AV_CODEC_ID_NONE)
+        throw fileError(path, "its video codec is not supported: the libraries do not know it");
     if (!decoder)
-        throw fileError(path, std::string("its video codec (") +
-                                  avcodec_get_name(parameters->codec_id) +
-                                  ") is not supported: this build has no decoder for it");
+        throw fileError(path, std::string("its video codec is not supported: this build has no ") +
+                                  avcodec_get_name(parameters->codec_id) + " decoder");
     d.codec = avcodec_alloc_context3(decoder);
     avcodec_parameters_to_context(d.codec, parameters);
     d.codec->thread_count = 0;
@@ -168,7 +187,8 @@ VideoFrames::VideoFrames(const std::string& path, Colorspace colorspace)
         notes_.push_back(text);
     }
 
-    if (const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+    if (const uint8_t* matrix =
+            av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
         double degrees = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
         if (std::isnan(degrees))
             degrees = 0.0;
@@ -179,7 +199,8 @@ VideoFrames::VideoFrames(const std::string& path, Colorspace colorspace)
                                       " degrees, which is no quarter turn: it cannot be retimed");
         quarterTurns_ = int(turns % 4);
         if (quarterTurns_ != 0)
-            notes_.push_back("'" + path + "' is shown turned " + std::to_string(90 * quarterTurns_) +
+            notes_.push_back("'" + path + "' is shown turned " +
+                             std::to_string(90 * quarterTurns_) +
                              " degrees clockwise: its frames are retimed upright, as shown");
     }
 
@@ -187,21 +208,16 @@ VideoFrames::VideoFrames(const std::string& path, Colorspace colorspace)
     int64_t count = stream->nb_frames;
     if (count <= 0 && constantRate_ && stream->duration != AV_NOPTS_VALUE && stream->duration > 0 &&
         d.format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
-        count = av_rescale_q_rnd(stream->duration, stream->time_base, frameDuration,
-                                 AV_ROUND_NEAR_INF);
+        count =
+            av_rescale_q_rnd(stream->duration, stream->time_base, frameDuration, AV_ROUND_NEAR_INF);
     // A duration guessed from the bit rate is no count to go by.
     if (count <= 0 && constantRate_ && d.format->duration != AV_NOPTS_VALUE &&
         d.format->duration > 0 &&
         d.format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
-        count = av_rescale_q_rnd(d.format->duration, AV_TIME_BASE_Q, frameDuration,
-                                 AV_ROUND_NEAR_INF);
+        count =
+            av_rescale_q_rnd(d.format->duration, AV_TIME_BASE_Q, frameDuration, AV_ROUND_NEAR_INF);
     if (count <= 0) {
-        // The container does not say: count the stream's packets, one a frame.
-        while (av_read_frame(d.format, d.packet) >= 0) {
-            count += d.packet->stream_index == d.stream;
-            av_packet_unref(d.packet);
-        }
-        d.seek(INT64_MIN);
+        count = countPackets(path, d.stream);
         notes_.push_back("'" + path + "' does not state its frame count: counted " +
                          std::to_string(count) + " frames");
     }
@@ -284,8 +300,7 @@ std::shared_ptr<const host::ClipFrame> VideoFrames::load(int frame) {
             while (true) {
                 if (!d.receive()) {
                     std::string text = "damaged or truncated: frame " + std::to_string(wanted) +
-                                       " of " + std::to_string(frameCount_) +
-                                       " cannot be decoded";
+                                       " of " + std::to_string(frameCount_) + " cannot be decoded";
                     if (d.held > 0)
                         text += " (the last one decoded is frame " + std::to_string(d.held) + ")";
                     throw fileError(path_, text + (d.error.empty() ? "" : ": " + d.error));
@@ -335,7 +350,9 @@ host::ClipFrame VideoFrames::toClipFrame() const {
     frame.box = header_.box;
     frame.format = header_.format;
     const std::pair<DD::Image::Channel, const std::vector<float>*> sources[] = {
-        {DD::Image::Chan_Red, &rgb.r}, {DD::Image::Chan_Green, &rgb.g}, {DD::Image::Chan_Blue, &rgb.b}};
+        {DD::Image::Chan_Red, &rgb.r},
+        {DD::Image::Chan_Green, &rgb.g},
+        {DD::Image::Chan_Blue, &rgb.b}};
     for (const auto& [channel, source] : sources) {
         std::vector<float>& plane = frame.planes[channel];
         plane.resize(size_t(width) * height);

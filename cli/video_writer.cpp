@@ -160,8 +160,8 @@ VideoWriter::VideoWriter(const std::string& path, int width, int height,
     int status = avcodec_open2(e.codec, codec, nullptr);
     if (status < 0)
         throw fileError(path, "the " + codec_ + " encoder refuses " + std::to_string(width) + "x" +
-                                  std::to_string(height) + " " +
-                                  av_get_pix_fmt_name(pixelFormat) + ": " + avErrorText(status));
+                                  std::to_string(height) + " " + av_get_pix_fmt_name(pixelFormat) +
+                                  ": " + avErrorText(status));
 
     status = avformat_alloc_output_context2(&e.format, container, nullptr, temporary_.c_str());
     if (status < 0)
@@ -175,7 +175,13 @@ VideoWriter::VideoWriter(const std::string& path, int width, int height,
     status = avio_open(&e.format->pb, temporary_.c_str(), AVIO_FLAG_WRITE);
     if (status < 0)
         throw fileError(path, "cannot write it: " + avErrorText(status));
-    status = avformat_write_header(e.format, nullptr);
+    // MP4 is for delivery: its index goes first, so players start at once and
+    // a cut-off copy still plays up to the cut.
+    AVDictionary* options = nullptr;
+    if (std::string(container->name) == "mp4")
+        av_dict_set(&options, "movflags", "+faststart", 0);
+    status = avformat_write_header(e.format, &options);
+    av_dict_free(&options);
     if (status < 0)
         throw fileError(path, "cannot write its header: " + avErrorText(status));
 
@@ -202,7 +208,9 @@ std::vector<std::string> VideoWriter::write(const host::ClipFrame& frame) {
             channel != DD::Image::Chan_Blue)
             dropped.push_back(DD::Image::getName(channel));
     const std::pair<DD::Image::Channel, std::vector<float>*> targets[] = {
-        {DD::Image::Chan_Red, &rgb.r}, {DD::Image::Chan_Green, &rgb.g}, {DD::Image::Chan_Blue, &rgb.b}};
+        {DD::Image::Chan_Red, &rgb.r},
+        {DD::Image::Chan_Green, &rgb.g},
+        {DD::Image::Chan_Blue, &rgb.b}};
     const DD::Image::Box& box = frame.box;
     for (const auto& [channel, target] : targets) {
         target->assign(size, encodeSrgb_ ? linearToSrgb(0.0f) : 0.0f);

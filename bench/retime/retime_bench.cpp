@@ -115,8 +115,8 @@ int main(int argc, char** argv) {
 
         std::printf("retime of %s source frames, %s, speed 0.5, CPU\n", frames.c_str(),
                     size.c_str());
-        std::printf("%8s %-22s %7s %9s %8s %9s %9s %9s\n", "threads", "files", "frames",
-                    "seconds", "fps", "forward", "file io", "pipeline");
+        std::printf("%8s %-22s %7s %9s %8s %9s %9s %9s\n", "threads", "files", "frames", "seconds",
+                    "fps", "forward", "file io", "pipeline");
         std::stringstream list(threadList);
         for (std::string threads; std::getline(list, threads, ',');) {
             auto timed = [&](const fs::path& input, const std::string& output,
@@ -147,10 +147,10 @@ int main(int argc, char** argv) {
             const double videoIo = (prores.readSeconds + prores.writeSeconds) / prores.frames;
             const double bare = (prores.loopSeconds / prores.frames) - videoIo;
             const double exrIo = (exr.readSeconds + exr.writeSeconds) / exr.frames;
-            std::printf("%8s video decoding and encoding: %.3f s a frame, %.2f%% of the frame's "
-                        "time without file io (EXR reading and writing: %.3f s, %.2f%%)\n",
-                        threads.c_str(), videoIo, 100.0 * videoIo / bare, exrIo,
-                        100.0 * exrIo / bare);
+            std::printf(
+                "%8s video decoding and encoding: %.3f s a frame, %.2f%% of the frame's "
+                "time without file io (EXR reading and writing: %.3f s, %.2f%%)\n",
+                threads.c_str(), videoIo, 100.0 * videoIo / bare, exrIo, 100.0 * exrIo / bare);
         }
         return 0;
     } catch (const std::exception& e) {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Test clips made with the video libraries: a moving pattern, and files that are damaged on purpose.
+// Test clips made with the video libraries: a moving pattern, and files that are damaged on
+// purpose.
 #include "tests/cli/video_clips.h"
 
 #include <cmath>

@@ -47,15 +47,14 @@ TEST(VideoCoding, Bt709LimitedRangeCodesMatchThePublishedValues) {
         int y, cb, cr;
     };
     const Row rows[] = {
-        {1, 1, 1, 235, 128, 128}, {0, 0, 0, 16, 128, 128},  {1, 0, 0, 63, 102, 240},
+        {1, 1, 1, 235, 128, 128}, {0, 0, 0, 16, 128, 128}, {1, 0, 0, 63, 102, 240},
         {0, 1, 0, 173, 42, 26},   {0, 0, 1, 32, 240, 118},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.r) + "," + std::to_string(row.g) + "," +
                      std::to_string(row.b));
         FramePtr frame = makeFrame(AV_PIX_FMT_YUV444P, 2, 2);
-        encodeRgb(filled(2, 2, row.r, row.g, row.b), outputPixelCoding(AV_PIX_FMT_YUV444P),
-                  *frame);
+        encodeRgb(filled(2, 2, row.r, row.g, row.b), outputPixelCoding(AV_PIX_FMT_YUV444P), *frame);
         EXPECT_EQ(frame->data[0][0], row.y);
         EXPECT_EQ(frame->data[1][0], row.cb);
         EXPECT_EQ(frame->data[2][0], row.cr);
