@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
@@ -146,6 +148,15 @@ bool isVideoName(const std::string& text) {
     } catch (const Error&) {
         return true;
     }
+}
+
+bool writesIntegerImages(const std::string& text) {
+    if (isVideoName(text))
+        return false;
+    std::string extension = fs::path(text).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return extension != ".exr" && extension != ".hdr";
 }
 
 FrameRate parseFrameRate(const std::string& option, const std::string& text) {

@@ -21,6 +21,9 @@ namespace tweenora::cli {
 //! name holds no frame-number field.
 bool isVideoName(const std::string& text);
 
+//! Whether text names an image sequence of an integer format (not EXR or HDR, not video).
+bool writesIntegerImages(const std::string& text);
+
 //! "30", "29.97" or "30000/1001". Throws tweenora::Error naming option.
 FrameRate parseFrameRate(const std::string& option, const std::string& text);
 

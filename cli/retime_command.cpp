@@ -23,6 +23,7 @@
 #include <DDImage/ImagePlane.h>
 #include <DDImage/Iop.h>
 
+#include "cli/colour_management.h"
 #include "cli/commands.h"
 #include "cli/image_io.h"
 #include "cli/media_io.h"
@@ -55,8 +56,10 @@ const char* const kRetimeOptions =
     "images:\n"
     "  --channels SET         channels to interpolate: rgb, rgba, all, or layers such\n"
     "                         as rgba,depth (default rgba; others pass through)\n"
-    "  --colorspace CS        auto (integer files and video sRGB, float files linear),\n"
-    "                         linear or srgb (default auto)\n"
+    "  --colorspace CS        auto (integer files and video sRGB, float files linear,\n"
+    "                         what a file declares, such as a log DPX), linear, srgb,\n"
+    "                         or a colour space of the OpenColorIO configuration ($OCIO,\n"
+    "                         else the built-in one); 'list' prints them (default auto)\n"
     "  --float                write EXR as 32-bit float (default half)\n"
     "\n"
     "video output:\n"
@@ -87,6 +90,8 @@ struct RetimeOptions {
     TimingOptions timing;
     std::string channels = kDefaultChannels;
     Colorspace colorspace = Colorspace::Auto;
+    std::string colourSpace;  //!< a configuration's colour space, "" for the built-in rules
+    bool listColourSpaces = false;
     bool floatData = false;
     std::optional<FrameRate> fps;
     std::string codec;
@@ -125,7 +130,16 @@ RetimeOptions parseOptions(const Args& args) {
         } else if (arg == "--channels") {
             options.channels = value();
         } else if (arg == "--colorspace") {
-            options.colorspace = parseColorspace(value());
+            const std::string name = value();
+            if (name == "list") {
+                options.listColourSpaces = true;
+            } else if (name == "auto" || name == "linear" || name == "srgb") {
+                options.colorspace = parseColorspace(name);
+            } else {
+                // Read and written as they are, converted by the configuration.
+                options.colourSpace = name;
+                options.colorspace = Colorspace::Linear;
+            }
         } else if (arg == "--float") {
             options.floatData = true;
         } else if (arg == "--fps") {
@@ -152,7 +166,7 @@ RetimeOptions parseOptions(const Args& args) {
             positional.push_back(arg);
         }
     }
-    if (options.help)
+    if (options.help || options.listColourSpaces)
         return options;
     if (positional.size() != 2)
         throw Error("retime: give INPUT and OUTPUT (see tweenora retime --help)");
@@ -252,12 +266,30 @@ int runRetime(const Args& args) {
         std::cout << kRetimeUsage << timingOptionsHelp() << kRetimeOptions;
         return kExitOk;
     }
+    const auto spaces = std::make_shared<const ColourSpaces>();
+    if (options.listColourSpaces) {
+        std::cerr << "colour spaces of the configuration " << spaces->configName() << ":\n";
+        for (const std::string& name : spaces->names())
+            std::cout << name << "\n";
+        return kExitOk;
+    }
     installInterruptCleanup();
 
-    std::shared_ptr<InputFrames> frames =
+    std::unique_ptr<InputFrames> opened =
         openInputFrames(options.input, options.timing.range, options.colorspace);
+    const std::string managed =
+        managedColourSpace(options.colourSpace, options.colorspace, *opened, *spaces);
+    // A space the file declares applies to integer outputs; float EXR stays linear.
+    const bool writeManaged =
+        !managed.empty() && (!options.colourSpace.empty() || writesIntegerImages(options.output));
+    if (!managed.empty()) {
+        if (options.colorspace == Colorspace::Auto)
+            opened = openInputFrames(options.input, options.timing.range, Colorspace::Linear);
+        opened = convertedInput(std::move(opened), spaces, managed);
+    }
+    const std::shared_ptr<InputFrames> frames = std::move(opened);
     WriteSettings settings;
-    settings.colorspace = options.colorspace;
+    settings.colorspace = writeManaged ? Colorspace::Linear : options.colorspace;
     settings.floatData = options.floatData;
     settings.inputType = frames->header().sampleType;
     settings.layout = frames->header().layout;
@@ -268,7 +300,9 @@ int runRetime(const Args& args) {
     video.codec = options.codec;
     video.crf = options.crf;
     video.colorspace = options.colorspace;
-    const std::unique_ptr<OutputFrames> output = makeOutputFrames(options.output, settings, video);
+    std::unique_ptr<OutputFrames> output = makeOutputFrames(options.output, settings, video);
+    if (writeManaged)
+        output = convertedOutput(std::move(output), spaces, managed);
     // The node would fill its input range from the clip on its first
     // validation; set now, it maps the very first frame right, so the host
     // decodes no source frame the run does not need.
