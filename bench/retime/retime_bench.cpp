@@ -121,8 +121,9 @@ int main(int argc, char** argv) {
         for (std::string threads; std::getline(list, threads, ',');) {
             auto timed = [&](const fs::path& input, const std::string& output,
                              const std::string& label) {
-                const fs::path log = work / ("t" + threads + label + ".out"),
-                               errLog = work / ("t" + threads + label + ".err");
+                const std::string stem =
+                    "t" + threads + "-" + fs::path(output).extension().string().substr(1);
+                const fs::path log = work / (stem + ".out"), errLog = work / (stem + ".err");
                 std::string command = std::string(TWEENORA_TOOL) + " retime '" + input.string() +
                                       "' '" + (work / ("t" + threads) / output).string() +
                                       "' --speed 0.5 --cpu --debug --threads " + threads;
