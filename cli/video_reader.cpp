@@ -303,6 +303,8 @@ std::shared_ptr<const host::ClipFrame> VideoFrames::load(int frame) {
                                        " of " + std::to_string(frameCount_) + " cannot be decoded";
                     if (d.held > 0)
                         text += " (the last one decoded is frame " + std::to_string(d.held) + ")";
+                    // A failed receive empties the frame: nothing is held now.
+                    d.held = d.heldBefore = 0;
                     throw fileError(path_, text + (d.error.empty() ? "" : ": " + d.error));
                 }
                 const int index = indexOfDecoded();

@@ -181,6 +181,9 @@ TEST_F(VideoFilesTest, TruncatedFileDecodesUpToTheDamage) {
               std::string::npos)
         << message;
     EXPECT_EQ(video.failure(), message);
+    // The frames before the damage stay readable; the damaged one stays refused.
+    EXPECT_LT(difference(*video.load(2), movingPattern(kWidth, kHeight, 2)).mean, 0.02);
+    EXPECT_THROW(video.load(decoded + 1), Error);
 }
 
 TEST_F(VideoFilesTest, UnstatedFrameCountIsCounted) {
