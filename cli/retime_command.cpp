@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// `tweenora retime`: reads an image sequence, retimes it through the Tweenora
-// plug-in in the headless host, and writes the node's output frames.
+// `tweenora retime`: reads an image sequence or a video, retimes it through the
+// Tweenora plug-in in the headless host, and writes the node's output frames.
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
@@ -12,11 +12,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -25,12 +25,13 @@
 #include <DDImage/ImagePlane.h>
 #include <DDImage/Iop.h>
 
+#include "cli/colour_management.h"
 #include "cli/commands.h"
 #include "cli/image_io.h"
+#include "cli/media_io.h"
 #include "cli/output_guard.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
-#include "cli/sequence_frames.h"
 #include "cli/session.h"
 #include "cli/timing_options.h"
 #include "host/Clip.h"
@@ -44,10 +45,11 @@ namespace {
 const char* const kRetimeUsage =
     "usage: tweenora retime INPUT OUTPUT [options]\n"
     "\n"
-    "Retimes the image sequence INPUT through the Tweenora node and writes the\n"
-    "node's output frames to OUTPUT. Both are sequence patterns: name.####.exr,\n"
-    "name.%04d.exr, name.#.png (one digit per #). The input's frames are the files\n"
-    "present, or --range; the output's frame numbers are the node's output frames.\n"
+    "Retimes INPUT through the Tweenora node and writes the node's output frames\n"
+    "to OUTPUT. Each is an image sequence pattern (name.####.exr, name.%04d.exr,\n"
+    "name.#.png: one digit per #) or a video file (clip.mov, clip.mp4, clip.mkv).\n"
+    "A sequence's frames are the files present, or --range; a video's are frames\n"
+    "1..N. The output's frame numbers are the node's output frames.\n"
     "\n"
     "timing (shared with tweenora plan):\n";
 
@@ -56,9 +58,18 @@ const char* const kRetimeOptions =
     "images:\n"
     "  --channels SET         channels to interpolate: rgb, rgba, all, or layers such\n"
     "                         as rgba,depth (default rgba; others pass through)\n"
-    "  --colorspace CS        auto (integer files sRGB, float files linear), linear or\n"
-    "                         srgb (default auto)\n"
+    "  --colorspace CS        auto (integer files and video sRGB, float files linear,\n"
+    "                         what a file declares, such as a log DPX), linear, srgb,\n"
+    "                         or a colour space of the OpenColorIO configuration ($OCIO,\n"
+    "                         else the built-in one); 'list' prints them (default auto)\n"
     "  --float                write EXR as 32-bit float (default half)\n"
+    "\n"
+    "video output:\n"
+    "  --fps R                frame rate, such as 60, 29.97 or 30000/1001 (default:\n"
+    "                         the input video's, else 24)\n"
+    "  --codec NAME           encoder (default prores_ks, ProRes 422 HQ, for .mov;\n"
+    "                         libx264 for .mp4 and .mkv)\n"
+    "  --crf N                constant rate factor of encoders that take one (default 18)\n"
     "\n"
     "processing:\n"
     "  --cpu                  run the network on the CPU (use_gpu off)\n"
@@ -81,7 +92,12 @@ struct RetimeOptions {
     TimingOptions timing;
     std::string channels = kDefaultChannels;
     Colorspace colorspace = Colorspace::Auto;
+    std::string colourSpace;  //!< a configuration's colour space, "" for the built-in rules
+    bool listColourSpaces = false;
     bool floatData = false;
+    std::optional<FrameRate> fps;
+    std::string codec;
+    std::optional<int> crf;
     bool cpu = false;
     std::optional<int> gpu;
     std::optional<int> threads;
@@ -116,9 +132,24 @@ RetimeOptions parseOptions(const Args& args) {
         } else if (arg == "--channels") {
             options.channels = value();
         } else if (arg == "--colorspace") {
-            options.colorspace = parseColorspace(value());
+            const std::string name = value();
+            if (name == "list") {
+                options.listColourSpaces = true;
+            } else if (name == "auto" || name == "linear" || name == "srgb") {
+                options.colorspace = parseColorspace(name);
+            } else {
+                // Read and written as they are, converted by the configuration.
+                options.colourSpace = name;
+                options.colorspace = Colorspace::Linear;
+            }
         } else if (arg == "--float") {
             options.floatData = true;
+        } else if (arg == "--fps") {
+            options.fps = parseFrameRate(arg, value());
+        } else if (arg == "--codec") {
+            options.codec = value();
+        } else if (arg == "--crf") {
+            options.crf = parseCount(arg, value(), 0);
         } else if (arg == "--cpu") {
             options.cpu = true;
         } else if (arg == "--gpu") {
@@ -137,24 +168,15 @@ RetimeOptions parseOptions(const Args& args) {
             positional.push_back(arg);
         }
     }
-    if (options.help)
+    if (options.help || options.listColourSpaces)
         return options;
     if (positional.size() != 2)
-        throw Error("retime: give INPUT and OUTPUT sequences (see tweenora retime --help)");
+        throw Error("retime: give INPUT and OUTPUT (see tweenora retime --help)");
     options.input = positional[0];
     options.output = positional[1];
     if (options.cpu && options.gpu)
         throw Error("retime: --cpu and --gpu exclude each other");
     return options;
-}
-
-FrameSpan inputSpan(const SequencePattern& input, const TimingOptions& timing) {
-    if (!timing.range)
-        return input.spanOnDisk();
-    if (timing.range->end < timing.range->start)
-        throw Error("--range " + std::to_string(timing.range->start) + "-" +
-                    std::to_string(timing.range->end) + " ends before it starts");
-    return {timing.range->start, timing.range->end};
 }
 
 // The output frames to render: all the node publishes, or the --frames chunk,
@@ -184,36 +206,30 @@ std::vector<int> outputFrames(int first, int last, const TimingOptions& timing) 
     return std::vector<int>(timing.frames->begin(), timing.frames->end());
 }
 
-void refuseToOverwriteInputs(const SequencePattern& output, const std::vector<int>& frames,
+void refuseToOverwriteInputs(const OutputFrames& output, const std::vector<int>& frames,
                              const std::vector<std::string>& inputPaths) {
     std::set<std::string> inputs;
     for (const std::string& path : inputPaths)
         inputs.insert(canonicalPath(path));
-    for (int frame : frames) {
-        const std::string path = output.path(frame);
+    for (const std::string& path : output.paths(frames)) {
         if (inputs.count(canonicalPath(path)))
             throw Error("refusing to write '" + path + "': it is an input file");
     }
 }
 
-void makeOutputFolder(const SequencePattern& output) {
-    std::error_code ec;
-    std::filesystem::create_directories(output.directory(), ec);
-    if (ec || !std::filesystem::is_directory(output.directory()))
-        throw Error("cannot make the output folder '" + output.directory() + "'" +
-                    (ec ? ": " + ec.message() : ""));
-    if (::access(output.directory().c_str(), W_OK) != 0)
-        throw Error("cannot write into the output folder '" + output.directory() + "'");
-}
-
 // A rerun of a chunk whose task was killed outright (SIGKILL leaves no chance
 // to clean up) finds that task's partial files; remove those whose writer is gone.
-void removeStalePartialsOf(const SequencePattern& output, const std::vector<int>& frames,
-                           bool quiet) {
-    std::set<std::string> names;
-    for (int frame : frames)
-        names.insert(std::filesystem::path(output.path(frame)).filename().string());
-    const std::vector<std::string> removed = removeStalePartials(output.directory(), names);
+void removeStalePartialsOf(const OutputFrames& output, const std::vector<int>& frames, bool quiet) {
+    std::map<std::string, std::set<std::string>> namesByFolder;
+    for (const std::string& path : output.paths(frames)) {
+        const std::filesystem::path file(path);
+        const std::string folder = file.parent_path().string();
+        namesByFolder[folder.empty() ? "." : folder].insert(file.filename().string());
+    }
+    std::vector<std::string> removed;
+    for (const auto& [folder, names] : namesByFolder)
+        for (std::string& path : removeStalePartials(folder, names))
+            removed.push_back(std::move(path));
     if (!removed.empty() && !quiet)
         std::cerr << "tweenora: note: removed " << removed.size() << " partial file"
                   << (removed.size() == 1 ? "" : "s") << " left by an earlier run, such as "
@@ -271,18 +287,51 @@ int runRetime(const Args& args) {
         std::cout << kRetimeUsage << timingOptionsHelp() << kRetimeOptions;
         return kExitOk;
     }
+    const auto spaces = std::make_shared<const ColourSpaces>();
+    if (options.listColourSpaces) {
+        std::cerr << "colour spaces of the configuration " << spaces->configName() << ":\n";
+        for (const std::string& name : spaces->names())
+            std::cout << name << "\n";
+        return kExitOk;
+    }
     installInterruptCleanup();
 
-    const SequencePattern input(options.input);
-    const SequencePattern output(options.output);
-    checkWritableFormat(output.path(0));
-    const FrameSpan span = inputSpan(input, options.timing);
-    auto frames = std::make_shared<SequenceFrames>(input, span, options.colorspace);
+    std::unique_ptr<InputFrames> opened =
+        openInputFrames(options.input, options.timing.range, options.colorspace);
+    const std::string managed =
+        managedColourSpace(options.colourSpace, options.colorspace, *opened, *spaces);
+    // A space the file declares applies to integer outputs; float EXR stays linear.
+    const bool writeManaged =
+        !managed.empty() && (!options.colourSpace.empty() || writesIntegerImages(options.output));
+    if (!managed.empty()) {
+        if (options.colorspace == Colorspace::Auto)
+            opened = openInputFrames(options.input, options.timing.range, Colorspace::Linear);
+        opened = convertedInput(std::move(opened), spaces, managed);
+    }
+    const std::shared_ptr<InputFrames> frames = std::move(opened);
+    WriteSettings settings;
+    settings.colorspace = writeManaged ? Colorspace::Linear : options.colorspace;
+    settings.floatData = options.floatData;
+    settings.inputType = frames->header().sampleType;
+    settings.layout = frames->header().layout;
+    VideoSettings video;
+    video.frameRate = options.fps                   ? *options.fps
+                      : frames->frameRate().num > 0 ? frames->frameRate()
+                                                    : FrameRate{};
+    video.codec = options.codec;
+    video.crf = options.crf;
+    video.colorspace = options.colorspace;
+    std::unique_ptr<OutputFrames> output = makeOutputFrames(options.output, settings, video);
+    if (writeManaged)
+        output = convertedOutput(std::move(output), spaces, managed);
     // The node would fill its input range from the clip on its first
     // validation; set now, it maps the very first frame right, so the host
     // decodes no source frame the run does not need.
     if (!options.timing.range)
-        options.timing.range = InputRange{span.first, span.last};
+        options.timing.range = InputRange{frames->firstFrame(), frames->lastFrame()};
+    if (!options.quiet)
+        for (const std::string& note : frames->notes())
+            std::cerr << "tweenora: note: " << note << "\n";
 
     // The node reads the device index where a batch render's --gpu leaves it.
     if (options.gpu)
@@ -331,15 +380,9 @@ int runRetime(const Args& args) {
     // frames were refused); only the box follows the frames.
     const DD::Image::ChannelSet channels = iop->channels();
     const DD::Image::Format format = iop->format();
-    refuseToOverwriteInputs(output, outFrames, frames->paths());
-    makeOutputFolder(output);
-    removeStalePartialsOf(output, outFrames, options.quiet);
-
-    WriteSettings settings;
-    settings.colorspace = options.colorspace;
-    settings.floatData = options.floatData;
-    settings.inputType = frames->header().sampleType;
-    settings.layout = frames->header().layout;
+    refuseToOverwriteInputs(*output, outFrames, frames->paths());
+    output->open(format);
+    removeStalePartialsOf(*output, outFrames, options.quiet);
 
     Progress progress(Progress::styleFor(options.quiet), int(outFrames.size()), std::cerr);
     // The node's pass messages ("Interpolating (pass 2/6)") join the display live.
@@ -366,11 +409,10 @@ int runRetime(const Args& args) {
             std::cerr << "tweenora: error: frame " << frame << ": " << node.errorMessage() << "\n";
             return kExitRenderFailed;
         }
-        const std::string path = output.path(frame);
         const auto writeStart = std::chrono::steady_clock::now();
         std::vector<std::string> dropped;
         try {
-            dropped = writeImage(path, frameFromPlanes(planes, format), settings);
+            dropped = output->write(frame, frameFromPlanes(planes, format));
         } catch (const Error& e) {
             std::cerr << "tweenora: error: frame " << frame << ": " << e.what() << "\n";
             return kExitRenderFailed;
@@ -381,13 +423,19 @@ int runRetime(const Args& args) {
             std::string names;
             for (const std::string& name : dropped)
                 names += (names.empty() ? "" : ", ") + name;
-            std::cerr << "tweenora: note: " << output.text() << " cannot hold " << names
+            std::cerr << "tweenora: note: " << output->text() << " cannot hold " << names
                       << "; written without\n";
             notedDropped = true;
         }
-        progress.endFrame(path);
+        progress.endFrame(output->shownAs(frame));
     }
     script.close(node);
+    try {
+        output->finish();
+    } catch (const Error& e) {
+        std::cerr << "tweenora: error: " << e.what() << "\n";
+        return kExitRenderFailed;
+    }
 
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - renderStart).count();
@@ -395,7 +443,7 @@ int runRetime(const Args& args) {
     std::snprintf(rate, sizeof(rate), "%.3g", outFrames.size() / std::max(seconds, 1e-9));
     node.setProgressListener({});
     progress.finish("wrote " + std::to_string(outFrames.size()) +
-                    (outFrames.size() == 1 ? " frame to " : " frames to ") + output.text() +
+                    (outFrames.size() == 1 ? " frame to " : " frames to ") + output->text() +
                     " in " + secondsText(seconds) + " (" + rate + " frames/s; " +
                     std::to_string(frames->framesDecoded()) + " source frames read, " +
                     std::to_string(frames->decodes()) + " decodes; " +

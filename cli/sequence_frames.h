@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/image_io.h"
+#include "cli/input_frames.h"
 #include "cli/sequence.h"
 #include "host/Clip.h"
 
@@ -18,7 +19,7 @@ namespace tweenora::cli {
 //! The frames first to last of a sequence. Construction checks every file's
 //! header, so that a missing, unreadable or mismatched frame is reported before
 //! any work starts; decoding happens on demand (host::Clip caches it).
-class SequenceFrames : public host::FrameProvider {
+class SequenceFrames : public InputFrames {
 public:
     //! Throws tweenora::Error naming the file: a frame of the span missing or
     //! unreadable, or with other channels or another image size than the first.
@@ -31,16 +32,16 @@ public:
     std::shared_ptr<const host::ClipFrame> load(int frame) override;
 
     //! The first frame's header: channels, layout and sample type of the clip.
-    const ImageHeader& header() const { return headers_.front(); }
+    const ImageHeader& header() const override { return headers_.front(); }
     //! Every input file of the span.
-    std::vector<std::string> paths() const;
+    std::vector<std::string> paths() const override;
     //! The first decoding failure, "" when none.
-    std::string failure() const;
+    std::string failure() const override;
     //! Seconds spent decoding so far.
-    double decodeSeconds() const;
+    double decodeSeconds() const override;
     //! Files decoded so far, and how many decodes that took in all.
-    int framesDecoded() const;
-    int decodes() const;
+    int framesDecoded() const override;
+    int decodes() const override;
 
 private:
     SequencePattern pattern_;

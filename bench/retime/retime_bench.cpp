@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // tweenora_bench_retime: times `tweenora retime` on a 1920 x 1080 RGBA sample clip
 // at speed 0.5 with one and two threads, and splits the time between the
-// network's forward calls, image files and the rest of our pipeline.
+// network's forward calls, image files and the rest of our pipeline. The same
+// clip as a ProRes video, retimed into ProRes, gives what decoding and
+// encoding video add to a frame's time.
 //
 // Each run renders on the CPU with --debug, which makes the node print the
 // duration of every forward call; the tool's closing line gives the render
@@ -105,30 +107,51 @@ int main(int argc, char** argv) {
                        "' --frames 1-" + frames + " --size " + size + " --no-depth") != 0)
             throw std::runtime_error("the sample clip could not be made");
 
-        std::printf("retime of %s source frames, %s RGBA half, speed 0.5, CPU\n", frames.c_str(),
+        // The same pictures as a ProRes clip; a speed-1 retime returns them as they are.
+        const fs::path video = work / "clip.mov";
+        if (runCommand(std::string(TWEENORA_TOOL) + " retime '" + clip.string() + "' '" +
+                       video.string() + "' --speed 1 --cpu --quiet") != 0)
+            throw std::runtime_error("the ProRes clip could not be made");
+
+        std::printf("retime of %s source frames, %s, speed 0.5, CPU\n", frames.c_str(),
                     size.c_str());
-        std::printf("%8s %7s %9s %8s %9s %9s %9s\n", "threads", "frames", "seconds", "fps",
-                    "forward", "image io", "pipeline");
+        std::printf("%8s %-22s %7s %9s %8s %9s %9s %9s\n", "threads", "files", "frames", "seconds",
+                    "fps", "forward", "file io", "pipeline");
         std::stringstream list(threadList);
         for (std::string threads; std::getline(list, threads, ',');) {
-            const fs::path out = work / ("t" + threads) / "out.####.exr";
-            const fs::path log = work / ("t" + threads + ".out"),
-                           errLog = work / ("t" + threads + ".err");
-            std::string command = std::string(TWEENORA_TOOL) + " retime '" + clip.string() + "' '" +
-                                  out.string() + "' --speed 0.5 --cpu --debug --threads " + threads;
-            if (!outputFrames.empty())
-                command += " --frames " + outputFrames;
-            command += " >'" + log.string() + "' 2>'" + errLog.string() + "'";
-            if (runCommand(command) != 0)
-                throw std::runtime_error("tweenora failed:\n" + slurp(errLog));
-            const Timing t = parse(slurp(log), slurp(errLog));
-            const double io = t.readSeconds + t.writeSeconds;
-            const double pipeline = t.loopSeconds - t.forwardSeconds - io;
-            std::printf("%8s %7d %9.2f %8.3f %8.1f%% %8.1f%% %8.1f%%\n", threads.c_str(), t.frames,
-                        t.loopSeconds, t.frames / t.loopSeconds,
-                        100.0 * t.forwardSeconds / t.loopSeconds, 100.0 * io / t.loopSeconds,
-                        100.0 * pipeline / t.loopSeconds);
-            std::fflush(stdout);
+            auto timed = [&](const fs::path& input, const std::string& output,
+                             const std::string& label) {
+                const std::string stem =
+                    "t" + threads + "-" + fs::path(output).extension().string().substr(1);
+                const fs::path log = work / (stem + ".out"), errLog = work / (stem + ".err");
+                std::string command = std::string(TWEENORA_TOOL) + " retime '" + input.string() +
+                                      "' '" + (work / ("t" + threads) / output).string() +
+                                      "' --speed 0.5 --cpu --debug --threads " + threads;
+                if (!outputFrames.empty())
+                    command += " --frames " + outputFrames;
+                command += " >'" + log.string() + "' 2>'" + errLog.string() + "'";
+                if (runCommand(command) != 0)
+                    throw std::runtime_error("tweenora failed:\n" + slurp(errLog));
+                const Timing t = parse(slurp(log), slurp(errLog));
+                const double io = t.readSeconds + t.writeSeconds;
+                const double pipeline = t.loopSeconds - t.forwardSeconds - io;
+                std::printf("%8s %-22s %7d %9.2f %8.3f %8.1f%% %8.1f%% %8.1f%%\n", threads.c_str(),
+                            label.c_str(), t.frames, t.loopSeconds, t.frames / t.loopSeconds,
+                            100.0 * t.forwardSeconds / t.loopSeconds, 100.0 * io / t.loopSeconds,
+                            100.0 * pipeline / t.loopSeconds);
+                std::fflush(stdout);
+                return t;
+            };
+            const Timing exr = timed(clip, "out.####.exr", "EXR half in and out");
+            const Timing prores = timed(video, "out.mov", "ProRes HQ in and out");
+            // Decoding and encoding against the frame's time without any file work.
+            const double videoIo = (prores.readSeconds + prores.writeSeconds) / prores.frames;
+            const double bare = (prores.loopSeconds / prores.frames) - videoIo;
+            const double exrIo = (exr.readSeconds + exr.writeSeconds) / exr.frames;
+            std::printf(
+                "%8s video decoding and encoding: %.3f s a frame, %.2f%% of the frame's "
+                "time without file io (EXR reading and writing: %.3f s, %.2f%%)\n",
+                threads.c_str(), videoIo, 100.0 * videoIo / bare, exrIo, 100.0 * exrIo / bare);
         }
         return 0;
     } catch (const std::exception& e) {

@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: Apache-2.0
+// Colour spaces of an OpenColorIO configuration, through OpenImageIO's colour processors.
+#include "cli/colour_management.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include <OpenImageIO/color.h>
+#include <OpenImageIO/imageio.h>
+
+#include "host/Error.h"
+
+namespace tweenora::cli {
+
+namespace {
+
+const DD::Image::Channel kColour[] = {DD::Image::Chan_Red, DD::Image::Chan_Green,
+                                      DD::Image::Chan_Blue};
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
+}
+
+class ConvertedInput : public InputFrames {
+public:
+    ConvertedInput(std::unique_ptr<InputFrames> frames, std::shared_ptr<const ColourSpaces> spaces,
+                   const std::string& space)
+        : frames_(std::move(frames)), spaces_(std::move(spaces)), space_(space) {}
+
+    int firstFrame() const override { return frames_->firstFrame(); }
+    int lastFrame() const override { return frames_->lastFrame(); }
+    std::shared_ptr<const host::ClipFrame> load(int frame) override {
+        std::shared_ptr<const host::ClipFrame> decoded = frames_->load(frame);
+        if (!decoded)
+            return decoded;
+        auto converted = std::make_shared<host::ClipFrame>(*decoded);
+        spaces_->convert(*converted, space_, spaces_->sceneLinear());
+        return converted;
+    }
+    const ImageHeader& header() const override { return frames_->header(); }
+    std::vector<std::string> paths() const override { return frames_->paths(); }
+    std::string failure() const override { return frames_->failure(); }
+    double decodeSeconds() const override { return frames_->decodeSeconds(); }
+    int framesDecoded() const override { return frames_->framesDecoded(); }
+    int decodes() const override { return frames_->decodes(); }
+    FrameRate frameRate() const override { return frames_->frameRate(); }
+    std::vector<std::string> notes() const override { return frames_->notes(); }
+
+private:
+    std::unique_ptr<InputFrames> frames_;
+    std::shared_ptr<const ColourSpaces> spaces_;
+    std::string space_;
+};
+
+class ConvertedOutput : public OutputFrames {
+public:
+    ConvertedOutput(std::unique_ptr<OutputFrames> output,
+                    std::shared_ptr<const ColourSpaces> spaces, const std::string& space)
+        : output_(std::move(output)), spaces_(std::move(spaces)), space_(space) {}
+
+    const std::string& text() const override { return output_->text(); }
+    std::vector<std::string> paths(const std::vector<int>& frames) const override {
+        return output_->paths(frames);
+    }
+    void open(const DD::Image::Format& format) override { output_->open(format); }
+    std::vector<std::string> write(int number, const host::ClipFrame& frame) override {
+        host::ClipFrame converted = frame;
+        spaces_->convert(converted, spaces_->sceneLinear(), space_);
+        return output_->write(number, converted);
+    }
+    std::string shownAs(int number) const override { return output_->shownAs(number); }
+    void finish() override { output_->finish(); }
+
+private:
+    std::unique_ptr<OutputFrames> output_;
+    std::shared_ptr<const ColourSpaces> spaces_;
+    std::string space_;
+};
+
+}  // namespace
+
+struct ColourSpaces::Config {
+    OIIO::ColorConfig config;
+};
+
+ColourSpaces::ColourSpaces() : config_(std::make_unique<Config>()) {}
+
+ColourSpaces::~ColourSpaces() = default;
+
+std::string ColourSpaces::configName() const {
+    return config_->config.configname();
+}
+
+std::vector<std::string> ColourSpaces::names() const {
+    std::vector<std::string> names;
+    for (int i = 0; i < config_->config.getNumColorSpaces(); ++i)
+        names.push_back(config_->config.getColorSpaceNameByIndex(i));
+    return names;
+}
+
+bool ColourSpaces::has(const std::string& name) const {
+    const std::vector<std::string> all = names();
+    return std::find(all.begin(), all.end(), name) != all.end();
+}
+
+std::string ColourSpaces::sceneLinear() const {
+    const char* role = config_->config.getColorSpaceNameByRole("scene_linear");
+    return role && *role ? role : "linear";
+}
+
+std::string ColourSpaces::cineonLog() const {
+    const char* role = config_->config.getColorSpaceNameByRole("compositing_log");
+    if (role && *role)
+        return role;
+    for (const std::string& name : names())
+        if (lowered(name) == "cineon" || lowered(name) == "lg10")
+            return name;
+    return "";
+}
+
+void ColourSpaces::convert(host::ClipFrame& frame, const std::string& from,
+                           const std::string& to) const {
+    if (from == to)
+        return;
+    const OIIO::ColorProcessorHandle processor = config_->config.createColorProcessor(from, to);
+    if (!processor)
+        throw Error("the colour configuration (" + configName() + ") cannot convert '" + from +
+                    "' to '" + to + "'" +
+                    (config_->config.has_error() ? ": " + config_->config.geterror() : ""));
+    std::vector<float>* planes[3] = {};
+    for (int c = 0; c < 3; ++c) {
+        const auto found = frame.planes.find(kColour[c]);
+        if (found == frame.planes.end())
+            return;  // no colour to convert (a grey file fills all three)
+        planes[c] = &found->second;
+    }
+    // Interleaved for the processor, then planar again.
+    const size_t size = planes[0]->size();
+    std::vector<float> pixels(size * 3);
+    for (size_t i = 0; i < size; ++i)
+        for (int c = 0; c < 3; ++c)
+            pixels[i * 3 + c] = (*planes[c])[i];
+    processor->apply(pixels.data(), int(size), 1, 3, sizeof(float), 3 * sizeof(float),
+                     OIIO::AutoStride);
+    for (size_t i = 0; i < size; ++i)
+        for (int c = 0; c < 3; ++c)
+            (*planes[c])[i] = pixels[i * 3 + c];
+}
+
+std::string declaredColourSpace(const std::string& path, const ColourSpaces& spaces) {
+    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path);
+    if (!in)
+        return "";  // the reader reports it
+    const OIIO::ImageSpec& spec = in->spec();
+    const std::string format = in->format_name();
+    if (format == "openexr")
+        return "";
+    const std::string declared = spec.get_string_attribute("oiio:ColorSpace");
+    const bool logarithmic =
+        (format == "dpx" && spec.get_string_attribute("dpx:Transfer") == "Logarithmic") ||
+        lowered(declared) == "kodaklog" || lowered(declared) == "cineon";
+    if (logarithmic) {
+        const std::string cineon = spaces.cineonLog();
+        if (cineon.empty())
+            throw Error("'" + path +
+                        "' declares a logarithmic (Cineon) transfer, and the colour "
+                        "configuration (" +
+                        spaces.configName() +
+                        ") has no Cineon log space: set $OCIO to one that has (a "
+                        "compositing_log role), or say what the files hold with --colorspace");
+        return cineon;
+    }
+    const std::string lower = lowered(declared);
+    if (declared.empty() || lower == "linear" || lower == "srgb" || !spaces.has(declared))
+        return "";
+    return declared;
+}
+
+std::string managedColourSpace(const std::string& requested, Colorspace colorspace,
+                               const InputFrames& frames, const ColourSpaces& spaces) {
+    if (!requested.empty()) {
+        if (!spaces.has(requested))
+            throw Error(
+                "--colorspace: '" + requested +
+                "' is neither auto, linear, srgb nor a colour space of the configuration (" +
+                spaces.configName() + "); see tweenora retime --colorspace list");
+        return requested;
+    }
+    // A video's colour comes from its stream's tags; only image files declare spaces.
+    if (colorspace != Colorspace::Auto || frames.header().formatName.empty() ||
+        frames.frameRate().num > 0)
+        return "";
+    return declaredColourSpace(frames.paths().front(), spaces);
+}
+
+std::unique_ptr<InputFrames> convertedInput(std::unique_ptr<InputFrames> frames,
+                                            std::shared_ptr<const ColourSpaces> spaces,
+                                            const std::string& space) {
+    return std::make_unique<ConvertedInput>(std::move(frames), std::move(spaces), space);
+}
+
+std::unique_ptr<OutputFrames> convertedOutput(std::unique_ptr<OutputFrames> output,
+                                              std::shared_ptr<const ColourSpaces> spaces,
+                                              const std::string& space) {
+    return std::make_unique<ConvertedOutput>(std::move(output), std::move(spaces), space);
+}
+
+}  // namespace tweenora::cli

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: Apache-2.0
+// InputFrames: what `tweenora retime` reads, an image sequence or a video file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/image_io.h"
+#include "host/Clip.h"
+
+namespace tweenora::cli {
+
+//! Frames per second as a fraction (30000/1001 for 29.97).
+struct FrameRate {
+    int num = 24;
+    int den = 1;
+    double value() const { return double(num) / den; }
+};
+
+//! A source clip with what the tool reports about reading it.
+class InputFrames : public host::FrameProvider {
+public:
+    //! Channels, layout, size and sample type of the clip's frames.
+    virtual const ImageHeader& header() const = 0;
+    //! Every file the clip reads (the tool never writes over them).
+    virtual std::vector<std::string> paths() const = 0;
+    //! The first decoding failure, "" when none.
+    virtual std::string failure() const = 0;
+    //! Seconds spent decoding so far.
+    virtual double decodeSeconds() const = 0;
+    //! Frames decoded so far, and how many decodes that took in all.
+    virtual int framesDecoded() const = 0;
+    virtual int decodes() const = 0;
+    //! The clip's own frame rate, when it has one (a video); 0/0 otherwise.
+    virtual FrameRate frameRate() const { return {0, 0}; }
+    //! Things the user should know about how the clip is read, one line each.
+    virtual std::vector<std::string> notes() const { return {}; }
+};
+
+}  // namespace tweenora::cli

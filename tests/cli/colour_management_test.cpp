@@ -1,0 +1,218 @@
+// SPDX-License-Identifier: Apache-2.0
+// Colour-managed plates: a configuration's spaces, Cineon log DPX under auto, the tool with $OCIO.
+#include "cli/colour_management.h"
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
+
+#include "cli/image_io.h"
+#include "host/Error.h"
+
+namespace tweenora::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A configuration with a Cineon log space built from OpenColorIO's own log
+// transform: code 685/1023 is white (1.0), code 95/1023 black (0.0).
+const char* const kConfig = R"(ocio_profile_version: 2
+
+roles:
+  default: linear
+  scene_linear: linear
+  compositing_log: cineon
+
+file_rules:
+  - !<Rule> {name: Default, colorspace: default}
+
+displays:
+  sRGB:
+    - !<View> {name: Raw, colorspace: linear}
+
+colorspaces:
+  - !<ColorSpace>
+    name: linear
+
+  - !<ColorSpace>
+    name: cineon
+    to_scene_reference: !<LogAffineTransform> {base: 10, log_side_slope: 0.293255132, log_side_offset: 0.669599218, lin_side_slope: 0.989202248, lin_side_offset: 0.010797752, direction: inverse}
+)";
+
+// Cineon codes and their linear values: (10^((code - 685) / 300) - b) / (1 - b)
+// with b = 10^((95 - 685) / 300), worked out by hand.
+struct CineonValue {
+    int code;
+    float linear;
+};
+const CineonValue kCineon[] = {{685, 1.0f}, {95, 0.0f}, {445, 0.14930f}, {1023, 13.5217f}};
+
+class ColourTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::path(::testing::TempDir()) /
+                  (std::string("colour_") +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        std::ofstream(file("config.ocio")) << kConfig;
+        const char* previous = std::getenv("OCIO");
+        previous_ = previous ? previous : "";
+    }
+    void TearDown() override {
+        useConfig(previous_);
+        if (!HasFailure())
+            fs::remove_all(folder_);
+    }
+    std::string file(const std::string& name) const { return (folder_ / name).string(); }
+    static void useConfig(const std::string& path) {
+        if (path.empty())
+            ::unsetenv("OCIO");
+        else
+            ::setenv("OCIO", path.c_str(), 1);
+    }
+
+    // A 10-bit DPX of the Cineon codes, one per pixel, in all three channels.
+    void writeLogDpx(const std::string& path) {
+        OIIO::ImageSpec spec(int(std::size(kCineon)), 1, 3, OIIO::TypeDesc::UINT16);
+        spec.attribute("oiio:BitsPerSample", 10);
+        spec.attribute("dpx:Transfer", "Logarithmic");
+        std::vector<float> pixels;
+        for (const CineonValue& value : kCineon)
+            for (int c = 0; c < 3; ++c)
+                pixels.push_back(value.code / 1023.0f);
+        std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
+        ASSERT_TRUE(out && out->open(path, spec) &&
+                    out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) && out->close());
+    }
+
+    // Runs the tool with environment (such as "OCIO=path" or "env -u OCIO") before it.
+    int runTool(const std::string& environment, const std::string& arguments, std::string& out,
+                std::string& err) {
+        const std::string command = environment + " '" + TWEENORA_TOOL + "' " + arguments + " >'" +
+                                    file("out.txt") + "' 2>'" + file("err.txt") + "' </dev/null";
+        const int raw = std::system(command.c_str());
+        auto slurp = [](const std::string& path) {
+            std::ifstream in(path);
+            std::stringstream text;
+            text << in.rdbuf();
+            return text.str();
+        };
+        out = slurp(file("out.txt"));
+        err = slurp(file("err.txt"));
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128;
+    }
+
+    fs::path folder_;
+    std::string previous_;
+};
+
+TEST_F(ColourTest, ConfigurationSpacesConvertBothWays) {
+    useConfig(file("config.ocio"));
+    const ColourSpaces spaces;
+    EXPECT_EQ(spaces.names(), (std::vector<std::string>{"linear", "cineon"}));
+    EXPECT_EQ(spaces.sceneLinear(), "linear");
+    EXPECT_EQ(spaces.cineonLog(), "cineon");
+    host::ClipFrame frame;
+    frame.box = DD::Image::Box(0, 0, int(std::size(kCineon)), 1);
+    for (DD::Image::Channel c : {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue})
+        for (const CineonValue& value : kCineon)
+            frame.planes[c].push_back(value.code / 1023.0f);
+    frame.planes[DD::Image::Chan_Alpha] = {0.5f, 0.5f, 0.5f, 0.5f};
+    host::ClipFrame linear = frame;
+    spaces.convert(linear, "cineon", "linear");
+    for (size_t i = 0; i < std::size(kCineon); ++i) {
+        SCOPED_TRACE(kCineon[i].code);
+        EXPECT_NEAR(linear.planes[DD::Image::Chan_Green][i], kCineon[i].linear,
+                    2e-3f * std::max(1.0f, kCineon[i].linear));
+    }
+    EXPECT_EQ(linear.planes[DD::Image::Chan_Alpha], frame.planes[DD::Image::Chan_Alpha]);
+    spaces.convert(linear, "linear", "cineon");
+    for (size_t i = 0; i < std::size(kCineon); ++i)
+        EXPECT_NEAR(linear.planes[DD::Image::Chan_Blue][i], frame.planes[DD::Image::Chan_Blue][i],
+                    1e-5f);
+}
+
+TEST_F(ColourTest, AutoFollowsWhatTheFileDeclares) {
+    writeLogDpx(file("log.dpx"));
+    WriteSettings settings;
+    settings.inputType = SampleType::UInt8;
+    writeImage(file("plain.png"), readImage(file("log.dpx"), Colorspace::Linear), settings);
+
+    useConfig("");
+    const ColourSpaces builtIn;
+    EXPECT_EQ(declaredColourSpace(file("plain.png"), builtIn), "");
+    try {
+        declaredColourSpace(file("log.dpx"), builtIn);
+        ADD_FAILURE() << "a log DPX passed as sRGB";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("'" + file("log.dpx") +
+                                             "' declares a logarithmic (Cineon) transfer"),
+                  std::string::npos)
+            << e.what();
+    }
+    useConfig(file("config.ocio"));
+    EXPECT_EQ(declaredColourSpace(file("log.dpx"), ColourSpaces()), "cineon");
+}
+
+TEST_F(ColourTest, ToolLinearisesLogDpxAndWritesItBack) {
+    fs::create_directories(folder_ / "in");
+    for (int frame = 1; frame <= 2; ++frame)
+        writeLogDpx(file("in/log." + std::to_string(frame) + ".dpx"));
+    std::string out, err;
+    const std::string environment = "OCIO='" + file("config.ocio") + "' ";
+    ASSERT_EQ(0, runTool(environment, "retime --colorspace list", out, err)) << err;
+    EXPECT_EQ(out, "linear\ncineon\n");
+
+    // Auto: EXR output in linear light, through the configuration's Cineon space.
+    const std::string common = "--speed 1 --cpu --quiet";
+    ASSERT_EQ(0, runTool(environment,
+                         "retime '" + file("in/log.#.dpx") + "' '" + file("lin.#.exr") +
+                             "' --float " + common,
+                         out, err))
+        << err;
+    const host::ClipFrame linear = readImage(file("lin.1.exr"), Colorspace::Auto);
+    for (size_t i = 0; i < std::size(kCineon); ++i)
+        EXPECT_NEAR(linear.planes.at(DD::Image::Chan_Red)[i], kCineon[i].linear,
+                    2e-3f * std::max(1.0f, kCineon[i].linear))
+            << kCineon[i].code;
+    // DPX output gets the log encoding back: the same 10-bit codes.
+    ASSERT_EQ(
+        0, runTool(environment,
+                   "retime '" + file("in/log.#.dpx") + "' '" + file("back.#.dpx") + "' " + common,
+                   out, err))
+        << err;
+    const host::ClipFrame back = readImage(file("back.1.dpx"), Colorspace::Linear);
+    const host::ClipFrame source = readImage(file("in/log.1.dpx"), Colorspace::Linear);
+    for (size_t i = 0; i < std::size(kCineon); ++i)
+        EXPECT_NEAR(back.planes.at(DD::Image::Chan_Red)[i] * 1023.0f,
+                    source.planes.at(DD::Image::Chan_Red)[i] * 1023.0f, 0.5f)
+            << kCineon[i].code;
+
+    // Without a configuration that knows Cineon log, auto refuses rather than guess.
+    EXPECT_EQ(
+        2, runTool("env -u OCIO",
+                   "retime '" + file("in/log.#.dpx") + "' '" + file("x.#.exr") + "' " + common, out,
+                   err));
+    EXPECT_NE(err.find("has no Cineon log space"), std::string::npos) << err;
+    // A name the configuration lacks is refused, pointing at the list.
+    EXPECT_EQ(2, runTool(environment,
+                         "retime '" + file("in/log.#.dpx") + "' '" + file("x.#.exr") +
+                             "' --colorspace ACEScg " + common,
+                         out, err));
+    EXPECT_NE(err.find("'ACEScg' is neither auto, linear, srgb nor a colour space"),
+              std::string::npos)
+        << err;
+}
+
+}  // namespace
+}  // namespace tweenora::cli

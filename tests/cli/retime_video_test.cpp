@@ -1,0 +1,299 @@
+// SPDX-License-Identifier: Apache-2.0
+// End-to-end tests: the built tweenora retimes video files, compared with the sequence path.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cli/image_io.h"
+#include "cli/video_reader.h"
+#include "cli/video_writer.h"
+#include "tests/cli/video_clips.h"
+
+namespace tweenora::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kWidth = 64, kHeight = 48, kFrames = 6;
+// Speed 0.5 over frames 1-6 publishes output frames 1-10.
+constexpr int kHalfSpeedFrames = 10;
+// Mean differences, in display values (0-1), that ProRes HQ and H.264 at crf
+// 18 stay within for the moving pattern.
+constexpr double kProresTolerance = 0.004;
+constexpr double kH264Tolerance = 0.02;
+
+struct ToolRun {
+    int status = -1;
+    std::string err;
+};
+
+std::string quoted(const std::string& arg) {
+    std::string text = "'";
+    for (char c : arg)
+        text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
+}
+
+struct Difference {
+    double mean = 0.0;
+    double largest = 0.0;
+};
+
+Difference difference(const host::ClipFrame& a, const host::ClipFrame& b) {
+    Difference d;
+    size_t count = 0;
+    for (DD::Image::Channel c :
+         {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue}) {
+        const std::vector<float>& x = a.planes.at(c);
+        const std::vector<float>& y = b.planes.at(c);
+        EXPECT_EQ(x.size(), y.size());
+        for (size_t i = 0; i < std::min(x.size(), y.size()); ++i) {
+            const double e = std::abs(linearToSrgb(x[i]) - linearToSrgb(y[i]));
+            d.mean += e;
+            d.largest = std::max(d.largest, e);
+            ++count;
+        }
+    }
+    d.mean /= double(std::max<size_t>(count, 1));
+    return d;
+}
+
+class RetimeVideoTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::path(::testing::TempDir()) /
+                  (std::string("retime_video_") +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_ / "out");
+    }
+    void TearDown() override {
+        if (!HasFailure())
+            fs::remove_all(folder_);
+    }
+
+    std::string file(const std::string& name) const { return (folder_ / name).string(); }
+    std::string out(const std::string& name) const { return (folder_ / "out" / name).string(); }
+
+    ToolRun retime(const std::vector<std::string>& args) {
+        std::string command = quoted(TWEENORA_TOOL) + " retime";
+        for (const std::string& arg : args)
+            command += " " + quoted(arg);
+        const fs::path err = folder_ / "stderr.txt";
+        command += " >/dev/null 2>" + quoted(err.string()) + " </dev/null";
+        const int raw = std::system(command.c_str());
+        ToolRun result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        std::ifstream in(err);
+        std::stringstream text;
+        text << in.rdbuf();
+        result.err = text.str();
+        return result;
+    }
+
+    // The video's frames as float EXRs: the same pictures for the sequence path.
+    void writeAsSequence(const std::string& video, const std::string& pattern) {
+        VideoFrames frames(video, Colorspace::Auto);
+        WriteSettings settings;
+        settings.floatData = true;
+        settings.layout = frames.header().layout;
+        for (int frame = 1; frame <= frames.lastFrame(); ++frame) {
+            char name[256];
+            std::snprintf(name, sizeof(name), pattern.c_str(), frame);
+            writeImage(name, *frames.load(frame), settings);
+        }
+    }
+
+    std::vector<std::string> outEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder_ / "out"))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static std::string frameFile(const std::string& stem, int frame) {
+        char name[64];
+        std::snprintf(name, sizeof(name), "%s.%04d.exr", stem.c_str(), frame);
+        return name;
+    }
+
+    fs::path folder_;
+};
+
+TEST_F(RetimeVideoTest, SpeedOneProResDiffersNoMoreThanTheCodecsOwnRoundTrip) {
+    testing::writeClip(file("a.mov"), kFrames, kWidth, kHeight);
+    {
+        // The codec's own round trip: a's frames decoded and encoded again.
+        VideoFrames source(file("a.mov"), Colorspace::Auto);
+        VideoWriter again(file("b.mov"), kWidth, kHeight, {});
+        for (int frame = 1; frame <= kFrames; ++frame)
+            again.write(*source.load(frame));
+        again.finish();
+    }
+    const ToolRun r = retime({file("a.mov"), out("c.mov"), "--speed", "1", "--cpu"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    VideoFrames a(file("a.mov"), Colorspace::Auto), b(file("b.mov"), Colorspace::Auto),
+        c(out("c.mov"), Colorspace::Auto);
+    ASSERT_EQ(c.lastFrame(), kFrames);
+    EXPECT_EQ(c.frameRate().value(), 24.0);
+    for (int frame = 1; frame <= kFrames; ++frame) {
+        SCOPED_TRACE(frame);
+        const Difference codec = difference(*a.load(frame), *b.load(frame));
+        const Difference tool = difference(*a.load(frame), *c.load(frame));
+        EXPECT_LE(tool.largest, codec.largest + 1e-6);
+        EXPECT_LE(tool.mean, codec.mean + 1e-7);
+        std::printf("frame %d: codec round trip mean %.6f max %.6f; retime mean %.6f max %.6f\n",
+                    frame, codec.mean, codec.largest, tool.mean, tool.largest);
+    }
+}
+
+TEST_F(RetimeVideoTest, VideoInAndOutMatchTheSequencePath) {
+    testing::writeClip(file("a.mov"), kFrames, kWidth, kHeight);
+    writeAsSequence(file("a.mov"), file("s.%04d.exr"));
+    // The sequence path: the same pictures as float EXRs, retimed.
+    ToolRun r =
+        retime({file("s.####.exr"), out("q.####.exr"), "--speed", "0.5", "--cpu", "--float"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    // Video in, sequence out: the node sees the same frames, to the bit.
+    r = retime({file("a.mov"), out("v.####.exr"), "--speed", "0.5", "--cpu", "--float"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int frame = 1; frame <= kHalfSpeedFrames; ++frame) {
+        SCOPED_TRACE(frame);
+        EXPECT_TRUE(readImage(out(frameFile("v", frame)), Colorspace::Auto).planes ==
+                    readImage(out(frameFile("q", frame)), Colorspace::Auto).planes);
+    }
+
+    // Video out, from video and from the sequence: the sequence path's frames
+    // through the codec, at the input's rate or the one asked for.
+    struct Row {
+        std::string input;
+        std::string output;
+        std::vector<std::string> extra;
+        double fps;
+        double tolerance;
+    };
+    const Row rows[] = {
+        {file("a.mov"), out("o.mov"), {}, 24.0, kProresTolerance},
+        {file("s.####.exr"),
+         out("o.mp4"),
+         {"--fps", "48", "--frames", "1-4"},
+         48.0,
+         kH264Tolerance},
+        {file("a.mov"),
+         out("o.mkv"),
+         {"--fps", "30000/1001", "--crf", "12", "--frames", "1-4"},
+         30000.0 / 1001,
+         kH264Tolerance},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.output);
+        std::vector<std::string> args = {row.input, row.output, "--speed", "0.5", "--cpu"};
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        r = retime(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        VideoFrames written(row.output, Colorspace::Auto);
+        const bool chunk = row.extra.size() > 2;  // --frames 1-4
+        ASSERT_EQ(written.lastFrame(), chunk ? 4 : kHalfSpeedFrames);
+        EXPECT_NEAR(written.frameRate().value(), row.fps, 1e-9);
+        for (int frame = 1; frame <= written.lastFrame(); ++frame) {
+            SCOPED_TRACE(frame);
+            const host::ClipFrame expected =
+                readImage(out(frameFile("q", frame)), Colorspace::Auto);
+            EXPECT_LT(difference(*written.load(frame), expected).mean, row.tolerance);
+        }
+    }
+}
+
+TEST_F(RetimeVideoTest, ChunksOfAVideoGiveTheFramesOfOneRun) {
+    VideoSettings settings;
+    // Keyframes at 1, 4 and 7, B-frames between.
+    settings.keyframeInterval = 3;
+    testing::writeClip(file("a.mp4"), 8, kWidth, kHeight, settings);
+    ToolRun r = retime({file("a.mp4"), out("w.####.exr"), "--speed", "0.5", "--cpu", "--float"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Each source frame is decoded once: 8 read, 8 decodes.
+    EXPECT_NE(r.err.find("8 source frames read, 8 decodes"), std::string::npos) << r.err;
+    r = retime({file("a.mp4"), out("c.####.exr"), "--speed", "0.5", "--cpu", "--float", "--frames",
+                "9-12"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Output 9-12 show source 5.25-6.75: the chunk reads frames 5-7 only.
+    EXPECT_NE(r.err.find("3 source frames read, 3 decodes"), std::string::npos) << r.err;
+    for (int frame = 9; frame <= 12; ++frame) {
+        SCOPED_TRACE(frame);
+        EXPECT_TRUE(readImage(out(frameFile("c", frame)), Colorspace::Auto).planes ==
+                    readImage(out(frameFile("w", frame)), Colorspace::Auto).planes);
+    }
+}
+
+TEST_F(RetimeVideoTest, BadInputExitsWithStatusTwoNamingTheFileAndLeavesNoOutput) {
+    std::ofstream(file("notes.mov")) << "not a video at all\n";
+    testing::writeWav(file("sound.wav"));
+    testing::writeClip(file("odd.mkv"), 3, kWidth, kHeight);
+    testing::patchBytes(file("odd.mkv"), "V_MPEG4/ISO/AVC", "V_MPEG4/ISO/ZZZ");
+    VideoSettings intra;
+    intra.keyframeInterval = 1;
+    testing::writeClip(file("cut.mp4"), 40, kWidth, kHeight, intra);
+    fs::resize_file(file("cut.mp4"), fs::file_size(file("cut.mp4")) * 6 / 10);
+    struct Row {
+        std::string name;
+        std::string message;
+    };
+    const Row rows[] = {
+        {"notes.mov", "not a video"},
+        {"sound.wav", "holds no video stream"},
+        {"odd.mkv", "its video codec is not supported"},
+        {"cut.mp4", "damaged or truncated: frame "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Speed 1 passes frames through: the truncated clip reaches its damage quickly.
+        const ToolRun r = retime({file(row.name), out("r.mov"), "--speed", "1", "--cpu"});
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("tweenora: error: '" + file(row.name) + "': " + row.message),
+                  std::string::npos)
+            << r.err;
+        EXPECT_TRUE(outEntries().empty());
+    }
+}
+
+TEST_F(RetimeVideoTest, FailedRenderLeavesNoVideo) {
+    testing::writeClip(file("a.mov"), kFrames, kWidth, kHeight);
+    const ToolRun r = retime({file("a.mov"), out("r.mov"), "--speed", "0.5", "--cpu",
+                              "--plugin-path", TWEENORA_NAN_PLUGIN_DIR});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(outEntries().empty());
+}
+
+TEST_F(RetimeVideoTest, VideoHoldsColourOnlyAndSaysSo) {
+    // An RGBA sequence with an alpha that is not 1: the video gets R, G, B.
+    testing::writeClip(file("a.mov"), 3, kWidth, kHeight);
+    VideoFrames source(file("a.mov"), Colorspace::Auto);
+    WriteSettings settings;
+    settings.floatData = true;
+    for (int frame = 1; frame <= 3; ++frame) {
+        host::ClipFrame rgba = *source.load(frame);
+        rgba.planes[DD::Image::Chan_Alpha].assign(size_t(kWidth) * kHeight, 0.5f);
+        writeImage(file(frameFile("s", frame)), rgba, settings);
+    }
+    const ToolRun r = retime({file("s.####.exr"), out("r.mov"), "--speed", "1", "--cpu"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("cannot hold rgba.alpha; written without"), std::string::npos) << r.err;
+    VideoFrames written(out("r.mov"), Colorspace::Auto);
+    EXPECT_EQ(written.header().channels, DD::Image::Mask_RGB);
+    // Colour is carried as it is, not divided or multiplied by alpha.
+    EXPECT_LT(difference(*written.load(2), *source.load(2)).mean, kProresTolerance);
+}
+
+}  // namespace
+}  // namespace tweenora::cli
