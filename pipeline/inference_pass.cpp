@@ -54,12 +54,17 @@ std::vector<c10::IValue> forwardArguments(const InferenceContext& ctx, at::Tenso
     return arguments;
 }
 
-// libtorch 2.4 made the autocast switch per device type.
-void setCudaAutocast(bool enabled) {
+// libtorch 2.4 made the autocast switch per device type; before, CUDA's and
+// the CPU's had a function each.
+void setAutocast(c10::DeviceType type, bool enabled) {
 #if TORCH_VERSION_MAJOR > 2 || (TORCH_VERSION_MAJOR == 2 && TORCH_VERSION_MINOR >= 4)
-    at::autocast::set_autocast_enabled(at::kCUDA, enabled);
+    at::autocast::set_autocast_enabled(type, enabled);
 #else
-    at::autocast::set_enabled(enabled);
+    if (type == c10::DeviceType::CPU) {
+        at::autocast::set_cpu_enabled(enabled);
+    } else {
+        at::autocast::set_enabled(enabled);
+    }
 #endif
 }
 
@@ -133,13 +138,17 @@ at::Tensor runInferencePass(InferenceContext& ctx, at::Tensor img0, at::Tensor i
     img0 = prepareInput(ctx, img0);
     img1 = prepareInput(ctx, img1);
 
+    // Autocast and its casts act on the device's type: CUDA wherever the node
+    // sets gpuInUse. Paired with the CPU, the same branch runs under the
+    // CPU's autocast, which lets it be exercised without a GPU.
+    const c10::DeviceType autocastDevice = ctx.device.type();
     if (ctx.gpuInUse) {
-        setCudaAutocast(node.mixed_precision);
+        setAutocast(autocastDevice, node.mixed_precision);
         if (node.mixed_precision) {
             const at::ScalarType reduced =
                 node.use_bfloat16 && node.gpu_supports_bf16 ? at::kBFloat16 : at::kHalf;
-            img0 = at::autocast::cached_cast(reduced, img0, c10::DeviceType::CUDA);
-            img1 = at::autocast::cached_cast(reduced, img1, c10::DeviceType::CUDA);
+            img0 = at::autocast::cached_cast(reduced, img0, autocastDevice);
+            img1 = at::autocast::cached_cast(reduced, img1, autocastDevice);
         }
     }
 
@@ -155,7 +164,7 @@ at::Tensor runInferencePass(InferenceContext& ctx, at::Tensor img0, at::Tensor i
         std::cout << "    Inference time (forward): " << elapsed / 10000 << "ms" << std::endl;
     }
     if (ctx.gpuInUse) {
-        setCudaAutocast(false);
+        setAutocast(autocastDevice, false);
     }
 
     // Counted over the padded result, before any conversion.

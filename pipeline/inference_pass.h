@@ -15,7 +15,9 @@ struct InferenceContext {
     Tweenora* node = nullptr;
     int32_t passesDone = 0;
     c10::Device device = c10::Device(c10::kCPU);
-    bool gpuInUse = false;  //!< device is a CUDA device
+    //! device is a CUDA device: only then does mixed precision apply, with
+    //! autocast for the device's type (tests pair it with the CPU).
+    bool gpuInUse = false;
     FrameInfo frameInfo;
     float downscaleFactor = 1.0f;
 };

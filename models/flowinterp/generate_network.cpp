@@ -27,9 +27,10 @@ torch::jit::Module buildNetwork() {
     torch::jit::Module ops = makeModule("ImageOps");
     defineMethods(ops, tweenora::models::imageOpsMethods());
 
-    // The node switches both flags off on the CPU. On a GPU with Half or
-    // BFloat16 frames, cast_half runs the matching search in that type and
-    // synth_fp32 keeps the synthesis in float32 (off: in the frames' type).
+    // The node switches both flags off on the CPU. With Half or BFloat16
+    // frames (on the CPU BFloat16 only), cast_half runs the matching search in
+    // that type and synth_fp32 keeps the synthesis in float32 (off: in the
+    // frames' type).
     torch::jit::Module flow = makeModule("FlowEstimator");
     flow.register_module("ops", ops);
     flow.register_attribute("cast_half", c10::BoolType::get(), true);

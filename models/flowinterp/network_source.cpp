@@ -64,6 +64,20 @@ def median3(self, x: Tensor) -> Tensor:
     return torch.max(torch.min(a, b), torch.min(torch.max(a, b), c))
 )TS",
         R"TS(
+def reducible(self, x: Tensor) -> bool:
+    # Whether x, in Half or BFloat16, can take the reduced-precision paths on
+    # its device: CUDA has their kernels in both types; the CPU lacks Half
+    # pooling, clamping and exp in libtorch 1.13, so Half there, like frames
+    # on any other device, is computed in float32 instead.
+    if x.element_size() != 2 or not x.is_floating_point():
+        return False
+    if x.is_cuda:
+        return True
+    # Source compiled from C++ has no dtype constants: an empty tensor's type.
+    half = torch.empty([0]).half().dtype
+    return x.device.type == "cpu" and x.dtype != half
+)TS",
+        R"TS(
 def prepare(self, x: Tensor) -> Tensor:
     # Float32 copy for estimation, finite and within a range where squared
     # differences cannot overflow.
@@ -98,15 +112,19 @@ def search(self, img: Tensor, tgt: Tensor, flow: Tensor, radius: int, like: Tens
     # Exhaustive search of the whole-pixel displacements up to radius (a cost
     # volume); a displacement replaces the current vector only where it
     # matches clearly better. With cast_half on and frames (like) in Half or
-    # BFloat16 on a GPU, the costs are compared in that type: only their order
-    # matters.
+    # BFloat16 (see reducible), the costs are compared in that type: only
+    # their order matters. Sampling and padding stay float32: Half cannot
+    # address the pixels of a large frame, and neither has reduced-precision
+    # kernels on every device.
     h = img.size(2)
     w = img.size(3)
-    if self.cast_half and like.is_cuda and like.element_size() == 2:
-        img = img.to(like.dtype)
-        tgt = tgt.to(like.dtype)
-    current = self.match_cost(img, self.ops.warp(tgt, flow.to(img.dtype), 0))
+    warped = self.ops.warp(tgt, flow, 0)
     padded = torch.replication_pad2d(tgt, [radius, radius, radius, radius])
+    if self.cast_half and self.ops.reducible(like):
+        img = img.to(like.dtype)
+        warped = warped.to(like.dtype)
+        padded = padded.to(like.dtype)
+    current = self.match_cost(img, warped)
     costs: List[Tensor] = []
     for dy in range(2 * radius + 1):
         for dx in range(2 * radius + 1):
@@ -347,10 +365,10 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     # 1 -> 0) at the frames' resolution or below. Returns the frame at t
     # [1, C, H, W]. Positions, splats and samples are float32 (Half cannot
     # address the pixels of a large frame); with synth_fp32 off, frames in
-    # Half or BFloat16 on a GPU are blended in their own type.
+    # Half or BFloat16 are blended in their own type (see reducible).
     h = img0.size(2)
     w = img0.size(3)
-    reduced = not self.synth_fp32 and img0.is_cuda
+    reduced = not self.synth_fp32 and self.ops.reducible(img0)
     like = img0
     img0 = img0.float()
     img1 = img1.float()
@@ -367,7 +385,10 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     quality, match = self.reliability(small, coarse, float(size[1]) / float(w))
     q = torch.upsample_bilinear2d(quality, [hs, ws], False, None)
     # Each frame's pixels travel their vector times their distance to t.
-    reach = torch.tensor([t, 1.0 - t], dtype=flows.dtype, device=flows.device).view([2, 1, 1])
+    # Filled on the device: a tensor made from host values would be a copy
+    # that waits for the device.
+    reach = torch.full([2, 1, 1], t, dtype=flows.dtype, device=flows.device)
+    reach[1].fill_(1.0 - t)
     xs = torch.arange(ws, dtype=flows.dtype, device=flows.device).view([1, 1, ws])
     ys = torch.arange(hs, dtype=flows.dtype, device=flows.device).view([1, hs, 1])
     px = (flows[:, 0] * reach + xs).reshape([-1])
@@ -377,8 +398,8 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     # negated), a weight that favours the nearer frame and consistent
     # pixels, so that those being covered lose, and frame 0's part of it.
     weight = (q[:, 0] * (1.0 - reach)).reshape([-1]) * inside
-    signed = weight * torch.tensor([1.0, -1.0], dtype=flows.dtype, device=flows.device).repeat_interleave(hs * ws)
     own = weight[0:hs * ws]
+    signed = torch.cat([own, -weight[hs * ws:]])
     values = [flows[:, 0].reshape([-1]) * signed, flows[:, 1].reshape([-1]) * signed, weight,
               torch.cat([own, torch.zeros_like(own)])]
     filled = self.fill_holes(self.splat(px, py, values, hs, ws).unsqueeze(0), 2)
@@ -424,6 +445,9 @@ def forward(self, img0: Tensor, img1: Tensor, timestep: float, steps: int, flow_
     # steps (0 .. 5) adds refinement warps, flow_magnitude (1 .. 3) reaches
     # larger motion, downscale (1.0, 0.5, 0.25) estimates the flow at that
     # fraction of the resolution; within threshold of either end, that frame.
+    # Tensor values are read on the host twice, never in the loops: equal
+    # frames, before any work, and the cut check, between estimation and
+    # synthesis, whose work on a cut it saves.
     if timestep <= threshold:
         return img0
     if timestep >= 1.0 - threshold:
@@ -437,7 +461,7 @@ def forward(self, img0: Tensor, img1: Tensor, timestep: float, steps: int, flow_
     flows, cut = self.flow.forward(img0, img1, steps, flow_magnitude, downscale)
     # Unrelated frames (a cut): morphing one into the other would only give
     # a cross-dissolve, so the nearer frame holds up to the cut.
-    if bool(cut[0] > 0.4) and bool(cut[1] > 0.2):
+    if bool((cut[0] > 0.4) & (cut[1] > 0.2)):
         return nearer
     out = self.synth.forward(img0, img1, flows, timestep).to(img0.dtype)
     return torch.where(torch.isfinite(out), out, nearer)

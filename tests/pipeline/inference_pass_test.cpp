@@ -7,7 +7,6 @@
 #include <vector>
 
 #include <ATen/ATen.h>
-#include <ATen/autocast_mode.h>
 #include <gtest/gtest.h>
 
 #include "pipeline/pu21.h"
@@ -143,7 +142,7 @@ TEST(InferencePass, MixedPrecisionOnTheCpuKeepsFloat32) {
     const at::Tensor result = runInferencePass(ctx, input, input);
     EXPECT_EQ(recorder.attr("img0").toTensor().scalar_type(), at::kFloat);
     EXPECT_EQ(result.scalar_type(), at::kFloat);
-    EXPECT_FALSE(at::autocast::is_enabled());
+    EXPECT_FALSE(autocastEnabled(c10::DeviceType::CUDA));
 }
 
 TEST(InferencePass, EncodesForTheNetworkAndDecodesItsResult) {

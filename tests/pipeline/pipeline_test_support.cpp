@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <sstream>
 
+#include <ATen/autocast_mode.h>
+#include <torch/version.h>
+
 #include <DDImage/Channel.h>
 #include <DDImage/Format.h>
 
@@ -86,6 +89,23 @@ Module nanRowsNetwork(int64_t row) {
     out = img0.clone()
     out[:, :, self.row:, :] = float("nan")
     return out
+)"));
+    return m;
+}
+
+Module precisionRecorderNetwork() {
+    Module m("PrecisionRecorder");
+    m.register_attribute("type", c10::IntType::get(), int64_t(-1));
+    m.register_attribute("cuda", c10::BoolType::get(), false);
+    m.register_attribute("autocast", c10::BoolType::get(), false);
+    // Autocast turns a float32 matrix product into its reduced type (Half on
+    // CUDA, BFloat16 on the CPU); asking the product works in every libtorch.
+    m.define(forwardReturning(R"(
+    self.type = img0.dtype
+    self.cuda = img0.is_cuda
+    one = torch.ones([1, 1], device=img0.device)
+    self.autocast = torch.mm(one, one).dtype != one.dtype
+    return img0
 )"));
     return m;
 }
@@ -173,6 +193,27 @@ void RetimeRig::renderInto(double frame, DD::Image::ImagePlane& plane) {
     }
     op().open();
     op().renderStripe(plane);
+}
+
+double roundTripTolerance(at::ScalarType type) {
+    switch (type) {
+        case at::kHalf:
+            return 3.0 / 2048;  // three units of Half's rounding, 2^-11
+        case at::kBFloat16:
+            return 3.0 / 256;  // and of BFloat16's, 2^-8
+        default:
+            return 2e-5;  // float32: the encoder and decoder alone
+    }
+}
+
+bool autocastEnabled(c10::DeviceType type) {
+    // libtorch 2.4 made the query per device type.
+#if TORCH_VERSION_MAJOR > 2 || (TORCH_VERSION_MAJOR == 2 && TORCH_VERSION_MINOR >= 4)
+    return at::autocast::is_autocast_enabled(type);
+#else
+    return type == c10::DeviceType::CPU ? at::autocast::is_cpu_enabled()
+                                        : at::autocast::is_enabled();
+#endif
 }
 
 DD::Image::ImagePlane filledPlane(const DD::Image::Box& box, const DD::Image::ChannelSet& channels,

@@ -34,6 +34,10 @@ torch::jit::Module countingConstantNetwork(double first, double step);
 torch::jit::Module recorderNetwork();
 //! img0 with NaN in every row from `row` on (top-down, as the network sees it).
 torch::jit::Module nanRowsNetwork(int64_t row);
+//! Returns img0 and keeps what the pass's precision decides: attributes type
+//! (img0's scalar type), cuda (img0 on a CUDA device) and autocast (whether
+//! autocast was on for img0's device).
+torch::jit::Module precisionRecorderNetwork();
 //! Raises an exception with message.
 torch::jit::Module raisingNetwork(const std::string& message);
 
@@ -71,6 +75,14 @@ private:
     host::HostNode* source_ = nullptr;
     host::HostNode* node_ = nullptr;
 };
+
+//! Relative tolerance of a frame through the pass with the identity network
+//! in type: PU21 encoding, rounding to type, decoding. The decoder turns a
+//! relative error of the encoded values into about twice that in linear light.
+double roundTripTolerance(at::ScalarType type);
+
+//! Whether libtorch's autocast is on for device type on this thread.
+bool autocastEnabled(c10::DeviceType type);
 
 //! A packed plane over box for channels, every value `fill`.
 DD::Image::ImagePlane filledPlane(const DD::Image::Box& box, const DD::Image::ChannelSet& channels,
