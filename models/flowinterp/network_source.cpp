@@ -137,6 +137,11 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters: int,
     step = tau / theta
     px = torch.zeros_like(flow)
     py = torch.zeros_like(flow)
+    # Buffers the iterations write into: the new flow, and its forward
+    # differences, whose last column and row stay zero.
+    ub = torch.empty_like(flow)
+    ux = torch.zeros_like(flow)
+    uy = torch.zeros_like(flow)
     for i in range(warps):
         warped = self.ops.warp(tgt, flow, mode)
         wgx, wgy = self.ops.gradients(warped)
@@ -167,9 +172,11 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters: int,
             div = px + py
             div[:, :, :, 1:] -= px[:, :, :, :-1]
             div[:, :, 1:] -= py[:, :, :-1]
-            u = torch.cat([v0, v1], 1).add_(div, alpha=theta)
-            ux = torch.constant_pad_nd(u[:, :, :, 1:] - u[:, :, :, :-1], [0, 1, 0, 0], 0.0)
-            uy = torch.constant_pad_nd(u[:, :, 1:] - u[:, :, :-1], [0, 0, 0, 1], 0.0)
+            torch.add(v0, div[:, 0:1], alpha=theta, out=ub[:, 0:1])
+            torch.add(v1, div[:, 1:2], alpha=theta, out=ub[:, 1:2])
+            u = ub
+            torch.sub(u[:, :, :, 1:], u[:, :, :, :-1], out=ux[:, :, :, :-1])
+            torch.sub(u[:, :, 1:], u[:, :, :-1], out=uy[:, :, :-1])
             norm = torch.addcmul(ux * ux, uy, uy).sqrt_().mul_(step).add_(1.0)
             px = px.add_(ux, alpha=step).div_(norm)
             py = py.add_(uy, alpha=step).div_(norm)
