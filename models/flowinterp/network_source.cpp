@@ -233,8 +233,12 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int, like: Tensor) 
                 if k == 0:
                     radius = 3 + 2 * (flow_magnitude - 1)
                 flow = self.search(img, tgt, flow, radius, like)
-            if k < n - 1:
+            if k < n - 2:
                 flow = self.refine(img, tgt, flow, 3 + steps, 10, False, 2)
+            elif k < n - 1:
+                # The finest level refines this flow again from the same
+                # start, so fewer iterations per warp do here.
+                flow = self.refine(img, tgt, flow, 3 + steps, 6, False, 2)
             else:
                 # The finest level costs most: one warp fewer than the
                 # coarser levels, and none of the search.
