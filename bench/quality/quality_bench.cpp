@@ -55,7 +55,8 @@ using tweenora::host::ClipFrame;
 const char* const kUsage =
     "usage: tweenora_bench_quality [options]\n"
     "  --data DIR          footage: set folders of case folders (default " TWEENORA_FOOTAGE_DIR
-    ")\n"
+    ");\n"
+    "                      repeatable, the sets of every folder in turn\n"
     "  --sets A,B          only these set folders\n"
     "  --out DIR           keep the in-between frames, DIR/<set>/<case>.png\n"
     "  --knob NAME=VALUE   a knob of the node (repeatable): steps=3, flow_magnitude=high,\n"
@@ -74,7 +75,7 @@ const char* const kMinterpolate =
     "minterpolate=fps=2:mi_mode=mci:mc_mode=aobmc:me_mode=bidir:vsbmc=1";
 
 struct Options {
-    fs::path data = TWEENORA_FOOTAGE_DIR;
+    std::vector<fs::path> data;  // empty: the default footage
     std::vector<std::string> sets;
     std::optional<fs::path> out;
     std::vector<std::pair<std::string, std::string>> knobs;
@@ -107,7 +108,7 @@ Options parseOptions(int argc, char** argv) {
             return argv[++i];
         };
         if (arg == "--data") {
-            options.data = value();
+            options.data.push_back(value());
         } else if (arg == "--sets") {
             options.sets = splitList(value());
         } else if (arg == "--out") {
@@ -143,6 +144,8 @@ Options parseOptions(int argc, char** argv) {
             throw Error("unknown option '" + arg + "'\n" + kUsage);
         }
     }
+    if (options.data.empty())
+        options.data.push_back(TWEENORA_FOOTAGE_DIR);
     return options;
 }
 
@@ -348,13 +351,14 @@ std::vector<fs::path> sortedFolders(const fs::path& dir) {
     return folders;
 }
 
+using Sets = std::vector<std::pair<std::string, std::vector<Case>>>;
+
 // Set name -> its cases. A --data folder that holds cases itself is one set.
-std::vector<std::pair<std::string, std::vector<Case>>> findSets(const Options& options) {
-    if (!fs::is_directory(options.data))
-        throw Error("no footage folder at " + options.data.string());
-    std::vector<std::pair<std::string, std::vector<Case>>> sets;
+void addSets(const Options& options, const fs::path& data, Sets& sets) {
+    if (!fs::is_directory(data))
+        throw Error("no footage folder at " + data.string());
     std::vector<Case> direct;
-    for (const fs::path& folder : sortedFolders(options.data)) {
+    for (const fs::path& folder : sortedFolders(data)) {
         if (auto c = caseIn(folder)) {
             direct.push_back(*c);
             continue;
@@ -371,9 +375,15 @@ std::vector<std::pair<std::string, std::vector<Case>>> findSets(const Options& o
             sets.emplace_back(name, std::move(cases));
     }
     if (!direct.empty())
-        sets.emplace_back(options.data.filename().string(), std::move(direct));
+        sets.emplace_back(data.filename().string(), std::move(direct));
+}
+
+Sets findSets(const Options& options) {
+    Sets sets;
+    for (const fs::path& data : options.data)
+        addSets(options, data, sets);
     if (sets.empty())
-        throw Error("no cases under " + options.data.string());
+        throw Error("no cases under the --data folders");
     return sets;
 }
 
@@ -394,6 +404,9 @@ struct Tally {
     double psnr = 0, ie = 0, seconds = 0, averagePsnr = 0, averageIe = 0, ffmpegPsnr = 0,
            ffmpegIe = 0;
     int ffmpegCases = 0;
+    // The case furthest below ffmpeg (PSNR ours minus theirs), with ffmpeg.
+    double worstGap = 1e30;
+    std::string worstCase;
     void add(const Tally& other) {
         cases += other.cases;
         psnr += other.psnr;
@@ -404,6 +417,10 @@ struct Tally {
         ffmpegPsnr += other.ffmpegPsnr;
         ffmpegIe += other.ffmpegIe;
         ffmpegCases += other.ffmpegCases;
+        if (other.worstGap < worstGap) {
+            worstGap = other.worstGap;
+            worstCase = other.worstCase;
+        }
     }
 };
 
@@ -412,7 +429,10 @@ void printRow(const std::string& label, const Tally& t) {
     std::printf("%-22s %5d  %7.2f  %5.2f  %7.3f   %7.2f  %5.2f", label.c_str(), t.cases, t.psnr / n,
                 t.ie / n, t.seconds / n, t.averagePsnr / n, t.averageIe / n);
     if (t.ffmpegCases > 0)
-        std::printf("   %7.2f  %5.2f", t.ffmpegPsnr / t.ffmpegCases, t.ffmpegIe / t.ffmpegCases);
+        std::printf("   %7.2f  %5.2f  %+6.2f", t.ffmpegPsnr / t.ffmpegCases,
+                    t.ffmpegIe / t.ffmpegCases, t.psnr / n - t.ffmpegPsnr / t.ffmpegCases);
+    if (t.cases > 1 && t.ffmpegCases > 0)
+        std::printf("  worst %+.2f (%s)", t.worstGap, t.worstCase.c_str());
     std::printf("\n");
 }
 
@@ -421,7 +441,7 @@ void runQuality(const Options& options, Interpolator& node) {
     if (options.ffmpeg && !ffmpeg)
         std::printf("ffmpeg not found: run bench/quality/setup.sh (or leave out --ffmpeg)\n");
     std::printf("%-22s %5s  %7s  %5s  %7s   %7s  %5s%s\n", "set / case", "cases", "PSNR", "IE",
-                "s/frame", "avg PSNR", "IE", ffmpeg ? "   ffmpeg PSNR  IE" : "");
+                "s/frame", "avg PSNR", "IE", ffmpeg ? "   ffmpeg PSNR  IE   ours-ff" : "");
     Tally overall;
     for (const auto& [set, cases] : findSets(options)) {
         Tally tally;
@@ -433,7 +453,13 @@ void runQuality(const Options& options, Interpolator& node) {
             node.setPair(std::move(a), std::move(b));
             const auto [result, seconds] = node.render();
             const Score ours = score(toRgb8(result), truth);
-            Tally row{1, ours.psnr, ours.ie, seconds, average.psnr, average.ie};
+            Tally row;
+            row.cases = 1;
+            row.psnr = ours.psnr;
+            row.ie = ours.ie;
+            row.seconds = seconds;
+            row.averagePsnr = average.psnr;
+            row.averageIe = average.ie;
             if (ffmpeg) {
                 const fs::path file = options.work / "ffmpeg" / (set + "-" + c.name + ".png");
                 ffmpegMiddle(c.first, c.last, options.work / "ffmpeg-run", file);
@@ -441,6 +467,8 @@ void runQuality(const Options& options, Interpolator& node) {
                 row.ffmpegPsnr = theirs.psnr;
                 row.ffmpegIe = theirs.ie;
                 row.ffmpegCases = 1;
+                row.worstGap = ours.psnr - theirs.psnr;
+                row.worstCase = c.name;
             }
             printRow("  " + c.name, row);
             if (options.out)

@@ -155,6 +155,11 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters: int,
     step = tau / theta
     px = torch.zeros_like(flow)
     py = torch.zeros_like(flow)
+    # Buffers the iterations write into: the new flow, and its forward
+    # differences, whose last column and row stay zero.
+    ub = torch.empty_like(flow)
+    ux = torch.zeros_like(flow)
+    uy = torch.zeros_like(flow)
     for i in range(warps):
         warped = self.ops.warp(tgt, flow, mode)
         wgx, wgy = self.ops.gradients(warped)
@@ -185,9 +190,11 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters: int,
             div = px + py
             div[:, :, :, 1:] -= px[:, :, :, :-1]
             div[:, :, 1:] -= py[:, :, :-1]
-            u = torch.cat([v0, v1], 1).add_(div, alpha=theta)
-            ux = torch.constant_pad_nd(u[:, :, :, 1:] - u[:, :, :, :-1], [0, 1, 0, 0], 0.0)
-            uy = torch.constant_pad_nd(u[:, :, 1:] - u[:, :, :-1], [0, 0, 0, 1], 0.0)
+            torch.add(v0, div[:, 0:1], alpha=theta, out=ub[:, 0:1])
+            torch.add(v1, div[:, 1:2], alpha=theta, out=ub[:, 1:2])
+            u = ub
+            torch.sub(u[:, :, :, 1:], u[:, :, :, :-1], out=ux[:, :, :, :-1])
+            torch.sub(u[:, :, 1:], u[:, :, :-1], out=uy[:, :, :-1])
             norm = torch.addcmul(ux * ux, uy, uy).sqrt_().mul_(step).add_(1.0)
             px = px.add_(ux, alpha=step).div_(norm)
             py = py.add_(uy, alpha=step).div_(norm)
@@ -244,8 +251,12 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int, like: Tensor) 
                 if k == 0:
                     radius = 3 + 2 * (flow_magnitude - 1)
                 flow = self.search(img, tgt, flow, radius, like)
-            if k < n - 1:
+            if k < n - 2:
                 flow = self.refine(img, tgt, flow, 3 + steps, 10, False, 2)
+            elif k < n - 1:
+                # The finest level refines this flow again from the same
+                # start, so fewer iterations per warp do here.
+                flow = self.refine(img, tgt, flow, 3 + steps, 6, False, 2)
             else:
                 # The finest level costs most: one warp fewer than the
                 # coarser levels, and none of the search.

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The built-in network on real footage with true middle frames (label `footage`).
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -81,11 +82,24 @@ Score score(const Picture& a, const Picture& b) {
     return {10.0 * std::log10(255.0 * 255.0 / std::max(squared / n, 1e-10)), absolute / n};
 }
 
-// Mean scores of a set at the node's default arguments, t = 0.5.
-Score scoreSet(const fs::path& folder, const std::string& first, const std::string& middle,
-               const std::string& last) {
+Picture averaged(const Picture& a, const Picture& b) {
+    Picture out = a;
+    for (size_t i = 0; i < out.rgb.size(); ++i)
+        out.rgb[i] = static_cast<unsigned char>((int(a.rgb[i]) + b.rgb[i] + 1) / 2);
+    return out;
+}
+
+struct SetScores {
+    Score mean;              // the network's
+    double averagePsnr = 0;  // plain averaging's mean
+    double worstGap = 1e9;   // the lowest PSNR of network minus averaging, over cases
+};
+
+// Scores of a set at the node's default arguments, t = 0.5.
+SetScores scoreSet(const fs::path& folder, const std::string& first, const std::string& middle,
+                   const std::string& last) {
     static torch::jit::Module network = torch::jit::load(TWEENORA_NETWORK_ARCHIVE);
-    Score mean;
+    SetScores scores;
     int cases = 0;
     for (const auto& entry : fs::directory_iterator(folder)) {
         const fs::path dir = entry.path();
@@ -98,13 +112,17 @@ Score scoreSet(const fs::path& folder, const std::string& first, const std::stri
                                              int64_t(1), 0.001, 1.0})
                                    .toTensor();
         const Score s = score(networkOutput(out, a.width, a.height), truth);
-        mean.psnr += s.psnr;
-        mean.ie += s.ie;
+        const double average = score(averaged(a, b), truth).psnr;
+        scores.mean.psnr += s.psnr;
+        scores.mean.ie += s.ie;
+        scores.averagePsnr += average;
+        scores.worstGap = std::min(scores.worstGap, s.psnr - average);
         ++cases;
     }
-    mean.psnr /= std::max(cases, 1);
-    mean.ie /= std::max(cases, 1);
-    return mean;
+    scores.mean.psnr /= std::max(cases, 1);
+    scores.mean.ie /= std::max(cases, 1);
+    scores.averagePsnr /= std::max(cases, 1);
+    return scores;
 }
 
 // Targets, and ffmpeg minterpolate's figures on the same cases, which the
@@ -113,7 +131,7 @@ TEST(FootageQuality, MiddleburyAboveTheTargets) {
     const fs::path folder = fs::path(TWEENORA_FOOTAGE_DIR) / "middlebury";
     if (!fs::is_directory(folder))
         GTEST_SKIP() << "no footage at " << folder;
-    const Score s = scoreSet(folder, "frame10.png", "frame10i11.png", "frame11.png");
+    const Score s = scoreSet(folder, "frame10.png", "frame10i11.png", "frame11.png").mean;
     EXPECT_GE(s.psnr, 39.0);
     EXPECT_LE(s.ie, 1.8);
     EXPECT_GT(s.psnr, 35.02);
@@ -123,9 +141,22 @@ TEST(FootageQuality, Ucf101AboveTheTargets) {
     const fs::path folder = fs::path(TWEENORA_FOOTAGE_DIR) / "ucf101-dvf";
     if (!fs::is_directory(folder))
         GTEST_SKIP() << "no footage at " << folder;
-    const Score s = scoreSet(folder, "im1.png", "im2.png", "im3.png");
+    const Score s = scoreSet(folder, "im1.png", "im2.png", "im3.png").mean;
     EXPECT_GE(s.psnr, 31.6);
     EXPECT_GT(s.psnr, 31.55);
+}
+
+// The video set that shared/bench/video/make-set builds beside the checkout
+// (compressed clips, large motion, noise). ffmpeg's minterpolate is not
+// available to a test; plain averaging is, and on this set it is the bar
+// that matters: foliage and noise make it hard to beat there.
+TEST(FootageQuality, VideoSetWellAboveAveraging) {
+    const fs::path folder = fs::path(TWEENORA_VIDEO_SET_DIR) / "opencv-video";
+    if (!fs::is_directory(folder))
+        GTEST_SKIP() << "no video set at " << folder << " (build it with make-set)";
+    const SetScores s = scoreSet(folder, "im1.png", "im2.png", "im3.png");
+    EXPECT_GE(s.mean.psnr, s.averagePsnr + 1.5);
+    EXPECT_GT(s.worstGap, -0.5);
 }
 
 }  // namespace
