@@ -207,8 +207,12 @@ void makeOutputFolder(const SequencePattern& output) {
 }
 
 // The node's packed planes, one per layer, as one frame of planar channels.
+// Planes span whole layers, so an RGB input's rgba plane carries an alpha the
+// input never had (zeros, which would make a PNG transparent black): only the
+// node's output channels are kept.
 host::ClipFrame frameFromPlanes(const std::vector<DD::Image::ImagePlane>& planes,
-                                const DD::Image::Format& format) {
+                                const DD::Image::Format& format,
+                                const DD::Image::ChannelSet& channels) {
     host::ClipFrame frame;
     frame.format = format;
     bool first = true;
@@ -219,6 +223,8 @@ host::ClipFrame frameFromPlanes(const std::vector<DD::Image::ImagePlane>& planes
         first = false;
         const float* data = plane.readable();
         foreach (z, plane.channels()) {
+            if (!channels.contains(z))
+                continue;
             std::vector<float>& out = frame.planes[z];
             out.assign(size_t(box.w()) * box.h(), 0.0f);
             if (!data)
@@ -355,7 +361,7 @@ int runRetime(const Args& args) {
         const auto writeStart = std::chrono::steady_clock::now();
         std::vector<std::string> dropped;
         try {
-            dropped = writeImage(path, frameFromPlanes(planes, format), settings);
+            dropped = writeImage(path, frameFromPlanes(planes, format, channels), settings);
         } catch (const Error& e) {
             std::cerr << "tweenora: error: frame " << frame << ": " << e.what() << "\n";
             return kExitRenderFailed;

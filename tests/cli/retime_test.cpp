@@ -297,6 +297,70 @@ TEST_F(RetimeTest, PngInPngOut) {
     EXPECT_EQ(half.spec.nchannels, 4);
 }
 
+TEST_F(RetimeTest, KeepsTheInputsChannelsWithoutAlpha) {
+    makeClip();
+    // Copies of the clip without alpha (nor depth), as cameras and renderers write them.
+    struct Row {
+        const char* what;
+        const char* extension;
+        SampleType type;
+        bool grey;
+        std::vector<std::string> names;
+    };
+    const Row rows[] = {{"8-bit RGB PNG", "png", SampleType::UInt8, false, kRgb},
+                        {"16-bit RGB PNG", "png", SampleType::UInt16, false, kRgb},
+                        {"8-bit grey PNG", "png", SampleType::UInt8, true, {"Y"}},
+                        {"RGB EXR", "exr", SampleType::Half, false, kRgb}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(folder_ / "plain");
+        fs::remove_all(folder_ / "out");
+        const std::string ext = row.extension;
+        for (int frame = 1; frame <= kClipFrames; ++frame) {
+            host::ClipFrame picture = readImage(inFrame(frame).string(), Colorspace::Auto);
+            picture.planes.erase(DD::Image::Chan_Alpha);
+            picture.planes.erase(DD::Image::Chan_Z);
+            WriteSettings settings;
+            settings.inputType = row.type;
+            if (row.grey) {
+                picture.planes[DD::Image::Chan_Green] = picture.planes[DD::Image::Chan_Red];
+                picture.planes[DD::Image::Chan_Blue] = picture.planes[DD::Image::Chan_Red];
+                settings.layout = {{"Y", channelsForFileName("Y")}};
+            }
+            fs::create_directories(folder_ / "plain");
+            writeImage((folder_ / "plain" / frameName("p", frame, ext)).string(), picture,
+                       settings);
+        }
+        const std::string plain = (folder_ / "plain" / ("p.####." + ext)).string();
+        ToolRun r =
+            retime({plain, out("r.####." + ext), "--speed", "1", "--cpu", "--frames", "1-2"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (int frame = 1; frame <= 2; ++frame) {
+            SCOPED_TRACE(frame);
+            const Image source = load(folder_ / "plain" / frameName("p", frame, ext));
+            const Image result = load(outFrame(frame, "out", ext));
+            EXPECT_EQ(result.spec.channelnames, row.names);
+            EXPECT_EQ(result.spec.format, source.spec.format);
+            EXPECT_TRUE(result.pixels == source.pixels);
+        }
+        // An in-between frame (position 2.75) keeps the channels and is about
+        // as bright as its neighbours, far from black.
+        r = retime({plain, out("h.####." + ext), "--speed", "0.5", "--cpu", "--frames", "4"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Image half = load(folder_ / "out" / ("h.0004." + ext));
+        ASSERT_EQ(half.spec.channelnames, row.names);
+        auto mean = [](const Image& image) {
+            double sum = 0.0;
+            for (float v : image.pixels)
+                sum += v;
+            return sum / double(image.pixels.size());
+        };
+        const double neighbours = 0.5 * (mean(load(folder_ / "plain" / frameName("p", 2, ext))) +
+                                         mean(load(folder_ / "plain" / frameName("p", 3, ext))));
+        EXPECT_NEAR(mean(half), neighbours, 0.1 * neighbours);
+    }
+}
+
 TEST_F(RetimeTest, ChunksRenderExactlyWhatTheWholeRangeDoes) {
     makeClip();
     ASSERT_EQ(retime({in(), out(), "--speed", "0.5", "--cpu"}).status, 0);
