@@ -475,6 +475,21 @@ TEST_F(RetimeTest, BadUsageStopsWithStatusTwo) {
         {{in(), out(), "--threads", "0"}, "--threads"},
         // A vanishing speed publishes an output range up to the int32 limit.
         {{in(), out(), "--speed", "1e-9"}, "choose some with --frames"},
+        // Speeds that map no frame anywhere sensible, as options and as knobs.
+        {{in(), out(), "--speed", "0"}, "--speed: '0' is not a number above 0"},
+        {{in(), out(), "--speed", "-1"}, "--speed: '-1' is not a number above 0"},
+        {{in(), out(), "--speed", "1e300"}, "--speed: '1e300' is not a number above 0"},
+        {{in(), out(), "--set", "speed=-0.5"}, "'speed=-0.5': speed must be a number above 0"},
+        {{in(), out(), "--frame-keys", "1:1,5:1e300"}, "--frame-keys: '5:1e300' is not a key"},
+        // Knob values outside what the knob means.
+        {{in(), out(), "--set", "nan_error_threshold=-1"}, "nan_error_threshold must be"},
+        {{in(), out(), "--set", "threshold=-0.5"}, "threshold must be a timestep of 0 or more"},
+        {{in(), out(), "--set", "steps=0"}, "steps must be a whole number from 1 to 6"},
+        {{in(), out(), "--set", "steps=7"}, "steps must be a whole number from 1 to 6"},
+        {{in(), out(), "--set", "padding=-4"}, "padding must be"},
+        {{in(), out(), "--set", "overlap=-4"}, "overlap must be"},
+        {{in(), out(), "--set", "max_size=16"},
+         "max_size must be a whole number of pixels, at least 32"},
     };
     for (const Row& row : rows) {
         std::string line;
