@@ -27,6 +27,7 @@
 
 #include "cli/commands.h"
 #include "cli/image_io.h"
+#include "cli/input_notes.h"
 #include "cli/output_guard.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
@@ -35,6 +36,7 @@
 #include "cli/timing_options.h"
 #include "host/Clip.h"
 #include "host/Error.h"
+#include "host/HostKnob.h"
 #include "host/Script.h"
 
 namespace tweenora::cli {
@@ -270,6 +272,9 @@ int runRetime(const Args& args) {
     checkWritableFormat(output.path(0));
     const FrameSpan span = inputSpan(input, options.timing);
     auto frames = std::make_shared<SequenceFrames>(input, span, options.colorspace);
+    const std::string formatNote = formatMismatchNote(frames->header(), options.colorspace);
+    if (!formatNote.empty() && !options.quiet)
+        std::cerr << formatNote;
     // The node would fill its input range from the clip on its first
     // validation; set now, it maps the very first frame right, so the host
     // decodes no source frame the run does not need.
@@ -302,6 +307,8 @@ int runRetime(const Args& args) {
     if (options.debug)
         node.setKnob("debug", "true");
     applyTimingOptions(node, options.timing);
+    if (node.knob("colorspace_convert")->valueText() == "true")
+        frames->watchEncodingRange(node.knob("input_channels")->channelSet());
 
     // The published range is the same at every frame. Validating decodes the
     // source frames that frame needs: take one the run renders anyway.
@@ -353,6 +360,8 @@ int runRetime(const Args& args) {
         }
         if (!frames->failure().empty())
             throw Error(frames->failure());
+        if (const std::string notes = frames->takeNotes(); !notes.empty() && !options.quiet)
+            std::cerr << notes;
         if (node.hasError()) {
             std::cerr << "tweenora: error: frame " << frame << ": " << node.errorMessage() << "\n";
             return kExitRenderFailed;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/image_io.h"
+#include "cli/input_notes.h"
 #include "cli/sequence.h"
 #include "host/Clip.h"
 
@@ -42,6 +43,13 @@ public:
     int framesDecoded() const;
     int decodes() const;
 
+    //! From now on, decoded frames are scanned for values in channels that the
+    //! node's perceptual encoding cannot carry.
+    void watchEncodingRange(const DD::Image::ChannelSet& channels);
+    //! The notes of encodingRangeNote found since the last call, each kind
+    //! once per run (the first file that shows it is named).
+    std::string takeNotes();
+
 private:
     SequencePattern pattern_;
     FrameSpan span_;
@@ -50,6 +58,9 @@ private:
     mutable std::mutex mutex_;
     std::string failure_;
     std::map<int, int> decodeCounts_;
+    DD::Image::ChannelSet watched_;
+    EncodingRange noted_;
+    std::string notes_;
     std::atomic<long long> decodeNanoseconds_{0};
 };
 

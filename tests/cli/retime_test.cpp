@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -439,6 +440,97 @@ TEST_F(RetimeTest, AFailingNetworkStopsWithStatusOneAndKeepsTheFramesBefore) {
               std::string::npos)
         << r.err;
     EXPECT_EQ(entries("out"), std::vector<std::string>{frameName("r", 1, "exr")});
+}
+
+TEST_F(RetimeTest, ADamagedLibraryStopsWithTheLoadersReason) {
+    makeClip();
+    const fs::path plugins = folder_ / "plugins";
+    struct Row {
+        const char* file;
+        int status;
+        const char* says;
+    };
+    // Output 1 is source frame 1 (no network); output 2 lies at 1.5.
+    const Row rows[] = {{"TweenoraModels.so", 1,
+                         "tweenora: error: frame 2: TweenoraModels.so could not be loaded: '"},
+                        {"Tweenora.so", 2, "tweenora: error: cannot load plug-in Tweenora.so: '"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        fs::remove_all(plugins);
+        fs::remove_all(folder_ / "out");
+        fs::create_directories(plugins);
+        for (const char* file : {"Tweenora.so", "TweenoraModels.so"})
+            fs::copy_file(fs::path(TWEENORA_NAN_PLUGIN_DIR) / file, plugins / file);
+        fs::resize_file(plugins / row.file, fs::file_size(plugins / row.file) / 2);
+        const ToolRun r = retime(
+            {in(), out(), "--frame-keys", "1:1,3:2", "--cpu", "--plugin-path", plugins.string()});
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("is cut short"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("INTERNAL ASSERT"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(RetimeTest, NotesWhatTheInputHoldsBeyondTheEncoding) {
+    makeClip();
+    // Frames 2 and 3 with a highlight above the encoding's top, a negative
+    // value and an infinite one in the colour channels.
+    for (int bad = 2; bad <= 3; ++bad) {
+        host::ClipFrame frame = readImage(inFrame(bad).string(), Colorspace::Auto);
+        frame.planes[DD::Image::Chan_Red][0] = 1000.0f;
+        frame.planes[DD::Image::Chan_Green][1] = -0.5f;
+        frame.planes[DD::Image::Chan_Blue][2] = std::numeric_limits<float>::infinity();
+        WriteSettings settings;
+        settings.floatData = true;
+        settings.layout = readHeader(inFrame(bad).string()).layout;
+        writeImage(inFrame(bad).string(), frame, settings);
+    }
+    const std::string clamped = "holds values below 0 or above 500; interpolated frames clamp";
+    const std::string infinite = "holds infinite values; interpolated frames show them as NaN";
+    auto count = [](const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    // Output frames 1-4 read source frames 1-3: one note of each kind, naming frame 2.
+    ToolRun r = retime({in(), out(), "--speed", "0.5", "--cpu", "--frames", "1-4"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.err, clamped), 1u) << r.err;
+    EXPECT_NE(r.err.find("'" + inFrame(2).string() + "' " + clamped), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--set colorspace_convert=false keeps them"), std::string::npos) << r.err;
+    EXPECT_EQ(count(r.err, infinite), 1u) << r.err;
+    // Without the encoding, or reading only clean frames, there is nothing to say.
+    r = retime({in(), out(), "--speed", "0.5", "--cpu", "--frames", "1-4", "--set",
+                "colorspace_convert=false"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("tweenora: note"), std::string::npos) << r.err;
+    r = retime({in(), out(), "--speed", "0.5", "--cpu", "--frames", "7-10"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("tweenora: note"), std::string::npos) << r.err;
+}
+
+TEST_F(RetimeTest, NotesAFileWhoseNameHidesItsFormat) {
+    makeClip();
+    for (int frame = 1; frame <= 2; ++frame) {
+        const fs::path png = folder_ / "in" / frameName("p", frame, "png");
+        WriteSettings settings;
+        settings.inputType = SampleType::UInt8;
+        writeImage(png.string(), readImage(inFrame(frame).string(), Colorspace::Auto), settings);
+        fs::rename(png, folder_ / "in" / frameName("p", frame, "exr"));
+    }
+    const ToolRun r = retime({in("p.####.exr"), out(), "--speed", "1", "--cpu"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string note = "tweenora: note: '" +
+                             (folder_ / "in" / frameName("p", 1, "exr")).string() +
+                             "' is a png file, not openexr as its name says; read as png, its "
+                             "colour converted from sRGB\n";
+    EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("tweenora: note", r.err.find(note) + 1), std::string::npos) << r.err;
+    // A file that is what its name says gets no note.
+    EXPECT_EQ(
+        retime({in(), out("plain.####.exr"), "--speed", "1", "--cpu"}).err.find("tweenora: note"),
+        std::string::npos);
 }
 
 TEST_F(RetimeTest, RefusesToWriteOverItsInput) {
