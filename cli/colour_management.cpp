@@ -47,6 +47,11 @@ public:
     int decodes() const override { return frames_->decodes(); }
     FrameRate frameRate() const override { return frames_->frameRate(); }
     std::vector<std::string> notes() const override { return frames_->notes(); }
+    // The scan sees the values as decoded, before the conversion.
+    void watchEncodingRange(const DD::Image::ChannelSet& channels) override {
+        frames_->watchEncodingRange(channels);
+    }
+    std::string takeNotes() override { return frames_->takeNotes(); }
 
 private:
     std::unique_ptr<InputFrames> frames_;

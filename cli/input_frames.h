@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <DDImage/ChannelSet.h>
+
 #include "cli/image_io.h"
 #include "host/Clip.h"
 
@@ -35,6 +37,13 @@ public:
     virtual FrameRate frameRate() const { return {0, 0}; }
     //! Things the user should know about how the clip is read, one line each.
     virtual std::vector<std::string> notes() const { return {}; }
+    //! From now on, decoded frames are scanned for values in channels that the
+    //! node's perceptual encoding cannot carry. A video's display-referred
+    //! values always fit it, so only sequences scan.
+    virtual void watchEncodingRange(const DD::Image::ChannelSet& /*channels*/) {}
+    //! What the scan found since the last call, one note a line, each kind once
+    //! per run; "" when nothing.
+    virtual std::string takeNotes() { return {}; }
 };
 
 }  // namespace tweenora::cli

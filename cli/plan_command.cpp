@@ -187,6 +187,29 @@ void printJson(std::ostream& out, int32_t first, int32_t last,
     out << (frames.empty() ? "]}\n" : "\n]}\n");
 }
 
+// Source frames outside the input range are not there: the source holds its
+// nearest frame, and that is what retime renders from. Says so in one line.
+std::string outsideRangeNote(const InputRange& range, const std::vector<PlannedFrame>& frames) {
+    const int32_t lo = std::min(range.start, range.end), hi = std::max(range.start, range.end);
+    auto outside = [&](int32_t frame) { return frame < lo || frame > hi; };
+    size_t count = 0;
+    const PlannedFrame* first = nullptr;
+    for (const PlannedFrame& f : frames)
+        if (outside(f.frame0) || outside(f.frame1)) {
+            first = first ? first : &f;
+            ++count;
+        }
+    if (!first)
+        return {};
+    return "tweenora: note: " + std::to_string(count) + " output frame" + (count == 1 ? "" : "s") +
+           " (the first " + std::to_string(first->frame) +
+           ") map to source frames outside the input range " + std::to_string(lo) + "-" +
+           std::to_string(hi) + ", where the source holds its nearest frame (" +
+           std::to_string(std::clamp(first->frame0, lo, hi)) + " and " +
+           std::to_string(std::clamp(first->frame1, lo, hi)) + " for frame " +
+           std::to_string(first->frame) + ")\n";
+}
+
 }  // namespace
 
 int runPlan(const Args& args) {
@@ -263,6 +286,7 @@ int runPlan(const Args& args) {
     else
         printText(out, first, last, planned);
     std::cout << out.str();
+    std::cerr << outsideRangeNote(range, planned);
     return kExitOk;
 }
 

@@ -28,6 +28,7 @@
 #include "cli/colour_management.h"
 #include "cli/commands.h"
 #include "cli/image_io.h"
+#include "cli/input_notes.h"
 #include "cli/media_io.h"
 #include "cli/output_guard.h"
 #include "cli/progress.h"
@@ -36,6 +37,7 @@
 #include "cli/timing_options.h"
 #include "host/Clip.h"
 #include "host/Error.h"
+#include "host/HostKnob.h"
 #include "host/Script.h"
 
 namespace tweenora::cli {
@@ -237,8 +239,12 @@ void removeStalePartialsOf(const OutputFrames& output, const std::vector<int>& f
 }
 
 // The node's packed planes, one per layer, as one frame of planar channels.
+// Planes span whole layers, so an RGB input's rgba plane carries an alpha the
+// input never had (zeros, which would make a PNG transparent black): only the
+// node's output channels are kept.
 host::ClipFrame frameFromPlanes(const std::vector<DD::Image::ImagePlane>& planes,
-                                const DD::Image::Format& format) {
+                                const DD::Image::Format& format,
+                                const DD::Image::ChannelSet& channels) {
     host::ClipFrame frame;
     frame.format = format;
     bool first = true;
@@ -249,6 +255,8 @@ host::ClipFrame frameFromPlanes(const std::vector<DD::Image::ImagePlane>& planes
         first = false;
         const float* data = plane.readable();
         foreach (z, plane.channels()) {
+            if (!channels.contains(z))
+                continue;
             std::vector<float>& out = frame.planes[z];
             out.assign(size_t(box.w()) * box.h(), 0.0f);
             if (!data)
@@ -324,6 +332,8 @@ int runRetime(const Args& args) {
     std::unique_ptr<OutputFrames> output = makeOutputFrames(options.output, settings, video);
     if (writeManaged)
         output = convertedOutput(std::move(output), spaces, managed);
+    if (!isVideoName(options.input) && !options.quiet)
+        std::cerr << formatMismatchNote(frames->header(), options.colorspace);
     // The node would fill its input range from the clip on its first
     // validation; set now, it maps the very first frame right, so the host
     // decodes no source frame the run does not need.
@@ -359,6 +369,8 @@ int runRetime(const Args& args) {
     if (options.debug)
         node.setKnob("debug", "true");
     applyTimingOptions(node, options.timing);
+    if (node.knob("colorspace_convert")->valueText() == "true")
+        frames->watchEncodingRange(node.knob("input_channels")->channelSet());
 
     // The published range is the same at every frame. Validating decodes the
     // source frames that frame needs: take one the run renders anyway.
@@ -405,6 +417,8 @@ int runRetime(const Args& args) {
         }
         if (!frames->failure().empty())
             throw Error(frames->failure());
+        if (const std::string notes = frames->takeNotes(); !notes.empty() && !options.quiet)
+            std::cerr << notes;
         if (node.hasError()) {
             std::cerr << "tweenora: error: frame " << frame << ": " << node.errorMessage() << "\n";
             return kExitRenderFailed;
@@ -412,7 +426,7 @@ int runRetime(const Args& args) {
         const auto writeStart = std::chrono::steady_clock::now();
         std::vector<std::string> dropped;
         try {
-            dropped = output->write(frame, frameFromPlanes(planes, format));
+            dropped = output->write(frame, frameFromPlanes(planes, format, channels));
         } catch (const Error& e) {
             std::cerr << "tweenora: error: frame " << frame << ": " << e.what() << "\n";
             return kExitRenderFailed;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <sstream>
+#include <utility>
 
 #include "host/Error.h"
 
@@ -54,6 +55,13 @@ std::shared_ptr<const host::ClipFrame> SequenceFrames::load(int frame) {
                                   .count();
         std::lock_guard<std::mutex> lock(mutex_);
         ++decodeCounts_[clamped];
+        if (!watched_.empty()) {
+            EncodingRange fresh = encodingRangeOf(*decoded, watched_);
+            fresh.clamped = fresh.clamped && !noted_.clamped;
+            fresh.infinite = fresh.infinite && !noted_.infinite;
+            notes_ += encodingRangeNote(pattern_.path(clamped), fresh);
+            noted_ |= fresh;
+        }
         return decoded;
     } catch (const Error& e) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -86,6 +94,16 @@ int SequenceFrames::decodes() const {
     for (const auto& [frame, count] : decodeCounts_)
         total += count;
     return total;
+}
+
+void SequenceFrames::watchEncodingRange(const DD::Image::ChannelSet& channels) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    watched_ = channels;
+}
+
+std::string SequenceFrames::takeNotes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(notes_, std::string());
 }
 
 double SequenceFrames::decodeSeconds() const {

@@ -11,6 +11,7 @@
 
 #include "cli/image_io.h"
 #include "cli/input_frames.h"
+#include "cli/input_notes.h"
 #include "cli/sequence.h"
 #include "host/Clip.h"
 
@@ -43,6 +44,10 @@ public:
     int framesDecoded() const override;
     int decodes() const override;
 
+    //! The notes are encodingRangeNote's, naming the first file that shows each kind.
+    void watchEncodingRange(const DD::Image::ChannelSet& channels) override;
+    std::string takeNotes() override;
+
 private:
     SequencePattern pattern_;
     FrameSpan span_;
@@ -51,6 +56,9 @@ private:
     mutable std::mutex mutex_;
     std::string failure_;
     std::map<int, int> decodeCounts_;
+    DD::Image::ChannelSet watched_;
+    EncodingRange noted_;
+    std::string notes_;
     std::atomic<long long> decodeNanoseconds_{0};
 };
 

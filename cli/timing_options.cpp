@@ -65,6 +65,50 @@ std::vector<std::string_view> splitAt(std::string_view text, char separator) {
     }
 }
 
+// The values each knob means something for. The node computes with whatever it
+// is given (a negative threshold fails every frame, steps are clamped), so the
+// tool refuses the rest before any work starts, as it refuses unknown knobs.
+struct KnobRule {
+    const char* knob;
+    double minimum;
+    double maximum;
+    bool whole;
+    const char* expected;
+};
+constexpr double kUnbounded = std::numeric_limits<double>::max();
+// Smaller patches would be padded up to the network's size step (32 pixels)
+// and cost passes for nothing.
+constexpr double kSmallestPatch = 32.0;
+const KnobRule kKnobRules[] = {
+    {"steps", 1.0, 6.0, true, "a whole number from 1 to 6"},
+    {"threshold", 0.0, kUnbounded, false, "a timestep of 0 or more"},
+    {"nan_error_threshold", 0.0, kUnbounded, true,
+     "a whole percentage of 0 or more (100 turns the check off)"},
+    {"max_size", kSmallestPatch, kUnbounded, true,
+     "a whole number of pixels, at least 32 (the smallest patch the network takes), or 0 "
+     "for no tiling"},
+    {"overlap", 0.0, kUnbounded, true, "a whole number of pixels, 0 or more"},
+    {"padding", 0.0, kUnbounded, true, "a whole number of pixels, 0 or more"},
+};
+
+// "" when value means something for knob, else what it must be.
+std::string knobValueProblem(const std::string& knob, double value) {
+    if (knob == "speed") {
+        // The node holds speed in float32; beyond its range the source
+        // position of every frame but the first is NaN.
+        const float stored = static_cast<float>(value);
+        return std::isfinite(stored) && stored > 0.0f ? "" : "a number above 0, at most 3.4e38";
+    }
+    // 0 turns tiling off: the frame is processed whole, as the panel shows.
+    if (knob == "max_size" && value == 0.0)
+        return {};
+    for (const KnobRule& rule : kKnobRules)
+        if (knob == rule.knob && (!(value >= rule.minimum && value <= rule.maximum) ||
+                                  (rule.whole && value != std::floor(value))))
+            return rule.expected;
+    return {};
+}
+
 // Shortest text that reads back as the same double, whatever the C locale says.
 std::string numberText(double value) {
     char buffer[32];
@@ -99,6 +143,12 @@ std::vector<FrameKey> parseFrameKeys(const std::string& option, const std::strin
         FrameKey key;
         key.frame = parseNumber(option, std::string(item.substr(0, colon)));
         key.value = parseNumber(option, std::string(item.substr(colon + 1)));
+        // Frames are whole int32 numbers to the host, values float32 to the node.
+        if (!(key.frame >= std::numeric_limits<int32_t>::min() &&
+              key.frame <= std::numeric_limits<int32_t>::max()) ||
+            !std::isfinite(static_cast<float>(key.value)))
+            throw badValue(option, std::string(item),
+                           "a key F:V with F a frame number and V at most 3.4e38");
         keys.push_back(key);
     }
     return keys;
@@ -159,6 +209,8 @@ bool parseTimingOption(const Args& args, size_t& i, TimingOptions& options) {
             throw Error(
                 "--speed: cannot be used with --frame-keys (speed or frame mode, not both)");
         options.speed = parseNumber(name, *value);
+        if (const std::string problem = knobValueProblem("speed", *options.speed); !problem.empty())
+            throw badValue(name, *value, problem);
     } else if (name == "--frame-keys") {
         if (options.speed)
             throw Error(
@@ -198,6 +250,14 @@ void applyTimingOptions(host::HostNode& node, const TimingOptions& options) {
         } catch (const Error& e) {
             throw Error("--set: '" + knob + "=" + value + "': " + e.what());
         }
+        const std::string_view digits = withoutPlus(value);
+        double number = 0.0;
+        const auto [end, ec] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        const bool numeric = ec == std::errc() && end == digits.data() + digits.size();
+        const std::string problem = numeric ? knobValueProblem(knob, number) : "";
+        if (!problem.empty())
+            throw Error("--set: '" + knob + "=" + value + "': " + knob + " must be " + problem);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <DDImage/plugins.h>
 
 #include "host/Error.h"
+#include "model/library_file.h"
 
 namespace tweenora::host {
 namespace {
@@ -57,6 +58,9 @@ void PluginLoader::load(const std::string& fileName) {
         throw Error("cannot load plug-in " + fileName + ": not found on the plug-in path (" + dirs +
                     ")");
     }
+    // A file cut short would kill the process inside the system loader.
+    if (const std::string damage = model::incompleteLibraryReason(path); !damage.empty())
+        throw Error("cannot load plug-in " + fileName + ": " + damage);
     if (!DD::Image::plugin_load(path.c_str())) {
         const char* reason = DD::Image::plugin_error();
         throw Error("cannot load plug-in " + fileName + ": " + (reason ? reason : "unknown error"));

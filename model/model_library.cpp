@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -20,6 +21,8 @@
 #if defined(__GLIBC__)
 #include <link.h>
 #endif
+
+#include "model/library_file.h"
 #endif
 
 namespace tweenora::model {
@@ -30,6 +33,14 @@ namespace {
 std::atomic<void*> libraryHandle{nullptr};
 std::atomic<ModelExportFn> exportPointer{nullptr};
 std::mutex loadMutex;
+// The last load or lookup failure, for the render that finds no network.
+std::mutex failureMutex;
+std::string lastFailure;
+
+void recordFailure(const std::string& what) {
+    const std::lock_guard<std::mutex> lock(failureMutex);
+    lastFailure = what;
+}
 
 #ifdef _WIN32
 constexpr char kSeparators[] = "\\/";
@@ -111,14 +122,21 @@ bool loadLocked(const char* pluginPath) {
                  "  GetLastError: %lu (%s)\n",
                  kModelLibraryFileName, pluginPath ? pluginPath : "(null)", libraryPath.c_str(),
                  static_cast<unsigned long>(loadError), systemErrorText(loadError).c_str());
+    std::string reason = systemErrorText(loadError);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+        reason.pop_back();
+    recordFailure(std::string(kModelLibraryFileName) + " could not be loaded: " + reason);
     return false;
 }
 
 ModelExportFn lookUpExport(void* handle) {
     const FARPROC symbol = GetProcAddress(static_cast<HMODULE>(handle), kModelExportName);
     if (!symbol) {
+        const DWORD code = GetLastError();
         std::fprintf(stderr, "[Tweenora] GetProcAddress failed for %s (err=%lu)\n",
-                     kModelExportName, static_cast<unsigned long>(GetLastError()));
+                     kModelExportName, static_cast<unsigned long>(code));
+        recordFailure(std::string(kModelLibraryFileName) + " has no " + kModelExportName +
+                      " (err=" + std::to_string(code) + ")");
         return nullptr;
     }
     return reinterpret_cast<ModelExportFn>(reinterpret_cast<void*>(symbol));
@@ -136,6 +154,8 @@ bool loadLocked(const char* pluginPath) {
     std::string reason;
     if (libraryPath.find('/') == std::string::npos) {
         reason = "no plug-in directory to load it from";
+    } else if (const std::string damage = incompleteLibraryReason(libraryPath); !damage.empty()) {
+        reason = damage;  // the loader would die on it rather than fail
     } else {
         handle = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
@@ -161,6 +181,7 @@ bool loadLocked(const char* pluginPath) {
                  "  dlerror: %s\n",
                  kModelLibraryFileName, pluginPath ? pluginPath : "(null)", libraryPath.c_str(),
                  reason.c_str());
+    recordFailure(std::string(kModelLibraryFileName) + " could not be loaded: " + reason);
     return false;
 }
 
@@ -169,8 +190,11 @@ ModelExportFn lookUpExport(void* handle) {
     void* symbol = dlsym(handle, kModelExportName);
     if (!symbol) {
         const char* text = dlerror();
+        const std::string reason = text ? text : "the symbol's address is null";
         std::fprintf(stderr, "[Tweenora] dlsym failed for %s (%s)\n", kModelExportName,
-                     text ? text : "the symbol's address is null");
+                     reason.c_str());
+        recordFailure(std::string(kModelLibraryFileName) + " has no " + kModelExportName + ": " +
+                      reason);
         return nullptr;
     }
     return reinterpret_cast<ModelExportFn>(symbol);
@@ -201,12 +225,19 @@ bool modelLibraryLoaded() {
 ModelExportFn resolveModelExport() {
     void* handle = libraryHandle.load(std::memory_order_acquire);
     const ModelExportFn found = handle ? lookUpExport(handle) : nullptr;
+    if (found)
+        recordFailure({});
     exportPointer.store(found, std::memory_order_release);
     return found;
 }
 
 ModelExportFn modelExport() {
     return exportPointer.load(std::memory_order_acquire);
+}
+
+std::string modelUnavailableText() {
+    const std::lock_guard<std::mutex> lock(failureMutex);
+    return lastFailure.empty() ? kModelLoadError : lastFailure;
 }
 
 #ifdef _WIN32

@@ -20,6 +20,9 @@ inline constexpr char kPluginFileName[] = "Tweenora.so";
 inline constexpr char kModelLibraryFileName[] = "TweenoraModels.so";
 #endif
 inline constexpr char kModelExportName[] = "lq_get_model_A";
+//! The node's error when the network cannot be loaded from the library's bytes.
+inline constexpr char kModelLoadError[] =
+    "Error loading the frame interpolation neural network model";
 
 //! The model library's path beside the plug-in file pluginPath: the directory
 //! part (before the last separator: '/' here, '\\' or '/' on Windows) followed
@@ -50,6 +53,12 @@ ModelExportFn resolveModelExport();
 
 //! The export pointer the last resolveModelExport stored (null before).
 ModelExportFn modelExport();
+
+//! What a render without a network reports, in one line: the last failure of
+//! loadModelLibrary or resolveModelExport ("TweenoraModels.so could not be
+//! loaded: <the system's reason>"), or the node's model-load error when
+//! neither failed (the archive itself did not load).
+std::string modelUnavailableText();
 
 #ifdef _WIN32
 //! The system's message for a Windows error code, trailing line break kept;

@@ -20,7 +20,6 @@
 namespace tweenora {
 namespace {
 
-constexpr char kModelLoadError[] = "Error loading the frame interpolation neural network model";
 constexpr char kHalfCastingFlags[][12] = {"cast_half", "synth_fp32"};
 
 //! A fresh module from the library's bytes, read in place; tensors are placed
@@ -52,8 +51,8 @@ bool switchOffHalfCasting(const torch::jit::Module& root) {
 }
 
 void reportLoadFailure(DD::Image::Op& op, const std::exception& e) {
-    std::cout << kModelLoadError << "\n" << e.what() << std::endl;
-    op.error("%s", kModelLoadError);
+    std::cout << model::kModelLoadError << "\n" << e.what() << std::endl;
+    op.error("%s", model::kModelLoadError);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <torch/script.h>
 #include <torch/version.h>
 
+#include "model/model_library.h"
 #include "pipeline/pu21.h"
 
 namespace tweenora::pipeline {
@@ -152,6 +153,11 @@ at::Tensor runInferencePass(InferenceContext& ctx, at::Tensor img0, at::Tensor i
         }
     }
 
+    // An empty module fails with a libtorch internal assertion that hides the
+    // cause; the loader's own failure says what to mend.
+    if (!node.model_loaded) {
+        throw std::runtime_error(model::modelUnavailableText());
+    }
     std::vector<c10::IValue> arguments = forwardArguments(ctx, std::move(img0), std::move(img1));
     const int64_t start = clockTicks();
     at::Tensor result;

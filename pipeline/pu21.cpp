@@ -27,7 +27,7 @@ constexpr double kInvP3 = 1.1034406504631595;
 // Linear 1.0 is 100 cd/m2; the offset keeps the power law away from 0.
 constexpr double kLinearScale = 100.0;
 constexpr double kLuminanceOffset = 0.005;
-constexpr double kMaxLuminance = 50000.0;
+constexpr double kMaxLuminance = kPu21MaxLinear * kLinearScale;
 constexpr double kDecodeFloor = 1e-9;
 constexpr double kDenominatorFloor = 0.001;
 

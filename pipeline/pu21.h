@@ -8,6 +8,9 @@ class Tensor;
 
 namespace tweenora::pipeline {
 
+//! The largest linear value the encoding carries: larger ones decode as this.
+constexpr double kPu21MaxLinear = 500.0;
+
 //! The PU21 code value of luminance 100.005 (linear 1.0), computed once per
 //! process on first use; dividing by it maps linear 1.0 to 1.0.
 double pu21ReferenceValue();

@@ -144,9 +144,6 @@ TEST(Plan, FrameModeAndUnusualPositions) {
         {"--range 1-30 --frame-keys 1:-2.5,9:-2.5 --frames 2",
          "{\"frame\": 2, \"position\": -2.5, \"frame0\": -3, \"frame1\": -2, "
          "\"timestep\": 0.5, \"road\": \"interpolate\"}"},
-        {"--range 1-10 --speed -1 --frames 3",
-         "{\"frame\": 3, \"position\": -1.5, \"frame0\": -2, \"frame1\": -1, "
-         "\"timestep\": 0.5, \"road\": \"interpolate\"}"},
         {"--range 1-10 --speed 2 --frames 6",
          "{\"frame\": 6, \"position\": 11, \"frame0\": 11, \"frame1\": 11, "
          "\"timestep\": 0, \"road\": \"source0\"}"},
@@ -161,6 +158,19 @@ TEST(Plan, FrameModeAndUnusualPositions) {
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_NE(run.out.find(row.row), std::string::npos) << run.out;
     }
+}
+
+TEST(Plan, SaysWhereTheSourceHoldsItsNearestFrame) {
+    // Retime reads source frame 1 for both inputs of frames mapped before the
+    // range: the plan's frame0 and frame1 are the host's, so it says so.
+    PlanRun run = plan("--range 1-10 --frame-keys 1:-2.5,9:12 --frames 1,5,9");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err,
+              "tweenora: note: 2 output frames (the first 1) map to source frames outside the "
+              "input range 1-10, where the source holds its nearest frame (1 and 1 for frame 1)\n");
+    run = plan("--range 1-10 --speed 0.5");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
 }
 
 TEST(Plan, FrameListsAreAscendingAndUnique) {
@@ -191,6 +201,11 @@ TEST(Plan, RejectsBadOptionsNamingThem) {
         {"--range 1-10 --set speed", "--set: 'speed' is not knob=value"},
         {"--range 1-10 --set nosuch=1", "--set: 'nosuch=1': node Tweenora1 has no knob nosuch"},
         {"--range 1-100 --speed 1e-9", "has more than 1000000 frames; choose some with --frames"},
+        // Speeds that are no speed: the plan refuses them as retime does.
+        {"--range 1-10 --speed -1 --frames 3", "--speed: '-1' is not a number above 0"},
+        {"--range 1-10 --speed 0", "--speed: '0' is not a number above 0"},
+        {"--range 1-10 --speed 1e300", "--speed: '1e300' is not a number above 0"},
+        {"--range 1-10 --set steps=9", "'steps=9': steps must be a whole number from 1 to 6"},
         {"--range 1-10 --bogus", "unknown argument '--bogus'"},
     };
     for (const auto& row : rows) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -297,6 +298,70 @@ TEST_F(RetimeTest, PngInPngOut) {
     EXPECT_EQ(half.spec.nchannels, 4);
 }
 
+TEST_F(RetimeTest, KeepsTheInputsChannelsWithoutAlpha) {
+    makeClip();
+    // Copies of the clip without alpha (nor depth), as cameras and renderers write them.
+    struct Row {
+        const char* what;
+        const char* extension;
+        SampleType type;
+        bool grey;
+        std::vector<std::string> names;
+    };
+    const Row rows[] = {{"8-bit RGB PNG", "png", SampleType::UInt8, false, kRgb},
+                        {"16-bit RGB PNG", "png", SampleType::UInt16, false, kRgb},
+                        {"8-bit grey PNG", "png", SampleType::UInt8, true, {"Y"}},
+                        {"RGB EXR", "exr", SampleType::Half, false, kRgb}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(folder_ / "plain");
+        fs::remove_all(folder_ / "out");
+        const std::string ext = row.extension;
+        for (int frame = 1; frame <= kClipFrames; ++frame) {
+            host::ClipFrame picture = readImage(inFrame(frame).string(), Colorspace::Auto);
+            picture.planes.erase(DD::Image::Chan_Alpha);
+            picture.planes.erase(DD::Image::Chan_Z);
+            WriteSettings settings;
+            settings.inputType = row.type;
+            if (row.grey) {
+                picture.planes[DD::Image::Chan_Green] = picture.planes[DD::Image::Chan_Red];
+                picture.planes[DD::Image::Chan_Blue] = picture.planes[DD::Image::Chan_Red];
+                settings.layout = {{"Y", channelsForFileName("Y")}};
+            }
+            fs::create_directories(folder_ / "plain");
+            writeImage((folder_ / "plain" / frameName("p", frame, ext)).string(), picture,
+                       settings);
+        }
+        const std::string plain = (folder_ / "plain" / ("p.####." + ext)).string();
+        ToolRun r =
+            retime({plain, out("r.####." + ext), "--speed", "1", "--cpu", "--frames", "1-2"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (int frame = 1; frame <= 2; ++frame) {
+            SCOPED_TRACE(frame);
+            const Image source = load(folder_ / "plain" / frameName("p", frame, ext));
+            const Image result = load(outFrame(frame, "out", ext));
+            EXPECT_EQ(result.spec.channelnames, row.names);
+            EXPECT_EQ(result.spec.format, source.spec.format);
+            EXPECT_TRUE(result.pixels == source.pixels);
+        }
+        // An in-between frame (position 2.75) keeps the channels and is about
+        // as bright as its neighbours, far from black.
+        r = retime({plain, out("h.####." + ext), "--speed", "0.5", "--cpu", "--frames", "4"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Image half = load(folder_ / "out" / ("h.0004." + ext));
+        ASSERT_EQ(half.spec.channelnames, row.names);
+        auto mean = [](const Image& image) {
+            double sum = 0.0;
+            for (float v : image.pixels)
+                sum += v;
+            return sum / double(image.pixels.size());
+        };
+        const double neighbours = 0.5 * (mean(load(folder_ / "plain" / frameName("p", 2, ext))) +
+                                         mean(load(folder_ / "plain" / frameName("p", 3, ext))));
+        EXPECT_NEAR(mean(half), neighbours, 0.1 * neighbours);
+    }
+}
+
 TEST_F(RetimeTest, ChunksRenderExactlyWhatTheWholeRangeDoes) {
     makeClip();
     ASSERT_EQ(retime({in(), out(), "--speed", "0.5", "--cpu"}).status, 0);
@@ -377,6 +442,97 @@ TEST_F(RetimeTest, AFailingNetworkStopsWithStatusOneAndKeepsTheFramesBefore) {
     EXPECT_EQ(entries("out"), std::vector<std::string>{frameName("r", 1, "exr")});
 }
 
+TEST_F(RetimeTest, ADamagedLibraryStopsWithTheLoadersReason) {
+    makeClip();
+    const fs::path plugins = folder_ / "plugins";
+    struct Row {
+        const char* file;
+        int status;
+        const char* says;
+    };
+    // Output 1 is source frame 1 (no network); output 2 lies at 1.5.
+    const Row rows[] = {{"TweenoraModels.so", 1,
+                         "tweenora: error: frame 2: TweenoraModels.so could not be loaded: '"},
+                        {"Tweenora.so", 2, "tweenora: error: cannot load plug-in Tweenora.so: '"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        fs::remove_all(plugins);
+        fs::remove_all(folder_ / "out");
+        fs::create_directories(plugins);
+        for (const char* file : {"Tweenora.so", "TweenoraModels.so"})
+            fs::copy_file(fs::path(TWEENORA_NAN_PLUGIN_DIR) / file, plugins / file);
+        fs::resize_file(plugins / row.file, fs::file_size(plugins / row.file) / 2);
+        const ToolRun r = retime(
+            {in(), out(), "--frame-keys", "1:1,3:2", "--cpu", "--plugin-path", plugins.string()});
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("is cut short"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("INTERNAL ASSERT"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(RetimeTest, NotesWhatTheInputHoldsBeyondTheEncoding) {
+    makeClip();
+    // Frames 2 and 3 with a highlight above the encoding's top, a negative
+    // value and an infinite one in the colour channels.
+    for (int bad = 2; bad <= 3; ++bad) {
+        host::ClipFrame frame = readImage(inFrame(bad).string(), Colorspace::Auto);
+        frame.planes[DD::Image::Chan_Red][0] = 1000.0f;
+        frame.planes[DD::Image::Chan_Green][1] = -0.5f;
+        frame.planes[DD::Image::Chan_Blue][2] = std::numeric_limits<float>::infinity();
+        WriteSettings settings;
+        settings.floatData = true;
+        settings.layout = readHeader(inFrame(bad).string()).layout;
+        writeImage(inFrame(bad).string(), frame, settings);
+    }
+    const std::string clamped = "holds values below 0 or above 500; interpolated frames clamp";
+    const std::string infinite = "holds infinite values; interpolated frames show them as NaN";
+    auto count = [](const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    // Output frames 1-4 read source frames 1-3: one note of each kind, naming frame 2.
+    ToolRun r = retime({in(), out(), "--speed", "0.5", "--cpu", "--frames", "1-4"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.err, clamped), 1u) << r.err;
+    EXPECT_NE(r.err.find("'" + inFrame(2).string() + "' " + clamped), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--set colorspace_convert=false keeps them"), std::string::npos) << r.err;
+    EXPECT_EQ(count(r.err, infinite), 1u) << r.err;
+    // Without the encoding, or reading only clean frames, there is nothing to say.
+    r = retime({in(), out(), "--speed", "0.5", "--cpu", "--frames", "1-4", "--set",
+                "colorspace_convert=false"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("tweenora: note"), std::string::npos) << r.err;
+    r = retime({in(), out(), "--speed", "0.5", "--cpu", "--frames", "7-10"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("tweenora: note"), std::string::npos) << r.err;
+}
+
+TEST_F(RetimeTest, NotesAFileWhoseNameHidesItsFormat) {
+    makeClip();
+    for (int frame = 1; frame <= 2; ++frame) {
+        const fs::path png = folder_ / "in" / frameName("p", frame, "png");
+        WriteSettings settings;
+        settings.inputType = SampleType::UInt8;
+        writeImage(png.string(), readImage(inFrame(frame).string(), Colorspace::Auto), settings);
+        fs::rename(png, folder_ / "in" / frameName("p", frame, "exr"));
+    }
+    const ToolRun r = retime({in("p.####.exr"), out(), "--speed", "1", "--cpu"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string note = "tweenora: note: '" +
+                             (folder_ / "in" / frameName("p", 1, "exr")).string() +
+                             "' is a png file, not openexr as its name says; read as png, its "
+                             "colour converted from sRGB\n";
+    EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("tweenora: note", r.err.find(note) + 1), std::string::npos) << r.err;
+    // A file that is what its name says gets no note.
+    EXPECT_EQ(
+        retime({in(), out("plain.####.exr"), "--speed", "1", "--cpu"}).err.find("tweenora: note"),
+        std::string::npos);
+}
+
 TEST_F(RetimeTest, RefusesToWriteOverItsInput) {
     makeClip();
     const std::string before = slurp(inFrame(2));
@@ -411,6 +567,21 @@ TEST_F(RetimeTest, BadUsageStopsWithStatusTwo) {
         {{in(), out(), "--threads", "0"}, "--threads"},
         // A vanishing speed publishes an output range up to the int32 limit.
         {{in(), out(), "--speed", "1e-9"}, "choose some with --frames"},
+        // Speeds that map no frame anywhere sensible, as options and as knobs.
+        {{in(), out(), "--speed", "0"}, "--speed: '0' is not a number above 0"},
+        {{in(), out(), "--speed", "-1"}, "--speed: '-1' is not a number above 0"},
+        {{in(), out(), "--speed", "1e300"}, "--speed: '1e300' is not a number above 0"},
+        {{in(), out(), "--set", "speed=-0.5"}, "'speed=-0.5': speed must be a number above 0"},
+        {{in(), out(), "--frame-keys", "1:1,5:1e300"}, "--frame-keys: '5:1e300' is not a key"},
+        // Knob values outside what the knob means.
+        {{in(), out(), "--set", "nan_error_threshold=-1"}, "nan_error_threshold must be"},
+        {{in(), out(), "--set", "threshold=-0.5"}, "threshold must be a timestep of 0 or more"},
+        {{in(), out(), "--set", "steps=0"}, "steps must be a whole number from 1 to 6"},
+        {{in(), out(), "--set", "steps=7"}, "steps must be a whole number from 1 to 6"},
+        {{in(), out(), "--set", "padding=-4"}, "padding must be"},
+        {{in(), out(), "--set", "overlap=-4"}, "overlap must be"},
+        {{in(), out(), "--set", "max_size=16"},
+         "max_size must be a whole number of pixels, at least 32"},
     };
     for (const Row& row : rows) {
         std::string line;
@@ -422,6 +593,9 @@ TEST_F(RetimeTest, BadUsageStopsWithStatusTwo) {
         EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
     }
     EXPECT_TRUE(entries("out").empty());
+    // max_size 0 is the node's way of processing the frame whole.
+    const ToolRun whole = retime({in(), out(), "--cpu", "--frames", "1", "--set", "max_size=0"});
+    EXPECT_EQ(whole.status, 0) << whole.err;
 }
 
 }  // namespace

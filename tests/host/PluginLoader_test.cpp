@@ -58,5 +58,32 @@ TEST(PluginLoader, ReportsMissingAndBrokenPlugins) {
     fs::remove_all(dir);
 }
 
+TEST(PluginLoader, RefusesAPluginCutShortInsteadOfDyingInTheLoader) {
+    const fs::path plugin = fs::path(TWEENORA_PLUGIN_DIR) / "Tweenora.so";
+    ASSERT_TRUE(fs::exists(plugin)) << plugin;
+    const fs::path dir = fs::temp_directory_path() / "tweenora-loader-cut-test";
+    const uintmax_t size = fs::file_size(plugin);
+    // Inside the program headers, inside the first segment (an interrupted
+    // copy), and only the last byte, where the section header table ends.
+    for (const uintmax_t length : {uintmax_t(100), uintmax_t(20000), size / 2, size - 1}) {
+        SCOPED_TRACE(length);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        fs::copy_file(plugin, dir / "Tweenora.so");
+        fs::resize_file(dir / "Tweenora.so", length);
+        PluginLoader loader({dir.string()});
+        const std::string error = loadError(loader, "Tweenora.so");
+        EXPECT_EQ(error.rfind("cannot load plug-in Tweenora.so: '" +
+                                  (dir / "Tweenora.so").string() + "' is cut short: its ",
+                              0),
+                  0u)
+            << error;
+        EXPECT_NE(error.find("the file holds " + std::to_string(length) + " bytes"),
+                  std::string::npos)
+            << error;
+    }
+    fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace tweenora::host

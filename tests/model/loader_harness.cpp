@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <DDImage/Channel.h>
+#include <DDImage/ChannelSet.h>
 
 #include "host/Clip.h"
 #include "host/PluginLoader.h"
@@ -55,6 +56,10 @@ void LoaderHarness::open(host::HostNode& node) {
 
 void LoaderHarness::close(host::HostNode& node) {
     script_.close(node);
+}
+
+void LoaderHarness::render(host::HostNode& node, double frame) {
+    script_.render(node, frame, DD::Image::Mask_RGBA);
 }
 
 void LoaderHarness::reopen(host::HostNode& node) {

@@ -44,6 +44,8 @@ public:
     //! Closes it, so that the next open() runs _open again.
     void close(host::HostNode& node);
     void reopen(host::HostNode& node);
+    //! Renders the node's rgba at frame, as the tool does.
+    void render(host::HostNode& node, double frame);
     //! Opens the node on the first attempt and reopens it on later ones,
     //! capturing what that writes.
     Output openAttempt(host::HostNode& node, int attempt);
