@@ -50,11 +50,8 @@ std::shared_ptr<const host::ClipFrame> SequenceFrames::load(int frame) {
     try {
         auto decoded =
             std::make_shared<const host::ClipFrame>(readImage(pattern_.path(clamped), colorspace_));
-        decodeNanoseconds_ += std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                  std::chrono::steady_clock::now() - start)
-                                  .count();
+        log_.decoded(clamped, start);
         std::lock_guard<std::mutex> lock(mutex_);
-        ++decodeCounts_[clamped];
         if (!watched_.empty()) {
             EncodingRange fresh = encodingRangeOf(*decoded, watched_);
             fresh.clamped = fresh.clamped && !noted_.clamped;
@@ -64,9 +61,7 @@ std::shared_ptr<const host::ClipFrame> SequenceFrames::load(int frame) {
         }
         return decoded;
     } catch (const Error& e) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (failure_.empty())
-            failure_ = e.what();
+        log_.failed(e.what());
         throw;
     }
 }
@@ -78,24 +73,6 @@ std::vector<std::string> SequenceFrames::paths() const {
     return paths;
 }
 
-std::string SequenceFrames::failure() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return failure_;
-}
-
-int SequenceFrames::framesDecoded() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return int(decodeCounts_.size());
-}
-
-int SequenceFrames::decodes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    int total = 0;
-    for (const auto& [frame, count] : decodeCounts_)
-        total += count;
-    return total;
-}
-
 void SequenceFrames::watchEncodingRange(const DD::Image::ChannelSet& channels) {
     std::lock_guard<std::mutex> lock(mutex_);
     watched_ = channels;
@@ -104,10 +81,6 @@ void SequenceFrames::watchEncodingRange(const DD::Image::ChannelSet& channels) {
 std::string SequenceFrames::takeNotes() {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::exchange(notes_, std::string());
-}
-
-double SequenceFrames::decodeSeconds() const {
-    return decodeNanoseconds_.load() * 1e-9;
 }
 
 }  // namespace tweenora::cli

@@ -2,13 +2,12 @@
 // SequenceFrames: a file sequence as the source clip's frame provider.
 #pragma once
 
-#include <atomic>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "cli/decode_log.h"
 #include "cli/image_io.h"
 #include "cli/input_frames.h"
 #include "cli/input_notes.h"
@@ -37,12 +36,12 @@ public:
     //! Every input file of the span.
     std::vector<std::string> paths() const override;
     //! The first decoding failure, "" when none.
-    std::string failure() const override;
+    std::string failure() const override { return log_.failure(); }
     //! Seconds spent decoding so far.
-    double decodeSeconds() const override;
+    double decodeSeconds() const override { return log_.seconds(); }
     //! Files decoded so far, and how many decodes that took in all.
-    int framesDecoded() const override;
-    int decodes() const override;
+    int framesDecoded() const override { return log_.framesDecoded(); }
+    int decodes() const override { return log_.decodes(); }
 
     //! The notes are encodingRangeNote's, naming the first file that shows each kind.
     void watchEncodingRange(const DD::Image::ChannelSet& channels) override;
@@ -53,13 +52,11 @@ private:
     FrameSpan span_;
     Colorspace colorspace_;
     std::vector<ImageHeader> headers_;
-    mutable std::mutex mutex_;
-    std::string failure_;
-    std::map<int, int> decodeCounts_;
+    DecodeLog log_;
+    mutable std::mutex mutex_;  //!< guards the encoding-range notes
     DD::Image::ChannelSet watched_;
     EncodingRange noted_;
     std::string notes_;
-    std::atomic<long long> decodeNanoseconds_{0};
 };
 
 }  // namespace tweenora::cli

@@ -321,16 +321,10 @@ std::shared_ptr<const host::ClipFrame> VideoFrames::load(int frame) {
             }
         }
         auto decoded = std::make_shared<const host::ClipFrame>(toClipFrame());
-        decodeNanoseconds_ += std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                  std::chrono::steady_clock::now() - start)
-                                  .count();
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++decodeCounts_[wanted];
+        log_.decoded(wanted, start);
         return decoded;
     } catch (const Error& e) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (failure_.empty())
-            failure_ = e.what();
+        log_.failed(e.what());
         throw;
     }
 }
@@ -369,28 +363,6 @@ host::ClipFrame VideoFrames::toClipFrame() const {
         }
     }
     return frame;
-}
-
-std::string VideoFrames::failure() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return failure_;
-}
-
-int VideoFrames::framesDecoded() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return int(decodeCounts_.size());
-}
-
-int VideoFrames::decodes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    int total = 0;
-    for (const auto& [frame, count] : decodeCounts_)
-        total += count;
-    return total;
-}
-
-double VideoFrames::decodeSeconds() const {
-    return decodeNanoseconds_.load() * 1e-9;
 }
 
 }  // namespace tweenora::cli

@@ -2,13 +2,11 @@
 // VideoFrames: a video file's frames, decoded as the node asks for them.
 #pragma once
 
-#include <atomic>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "cli/decode_log.h"
 #include "cli/image_io.h"
 #include "cli/input_frames.h"
 
@@ -38,10 +36,10 @@ public:
 
     const ImageHeader& header() const override { return header_; }
     std::vector<std::string> paths() const override { return {path_}; }
-    std::string failure() const override;
-    double decodeSeconds() const override;
-    int framesDecoded() const override;
-    int decodes() const override;
+    std::string failure() const override { return log_.failure(); }
+    double decodeSeconds() const override { return log_.seconds(); }
+    int framesDecoded() const override { return log_.framesDecoded(); }
+    int decodes() const override { return log_.decodes(); }
     FrameRate frameRate() const override { return frameRate_; }
     std::vector<std::string> notes() const override { return notes_; }
 
@@ -63,10 +61,7 @@ private:
     ImageHeader header_;
     std::vector<std::string> notes_;
 
-    mutable std::mutex mutex_;
-    std::string failure_;
-    std::map<int, int> decodeCounts_;
-    std::atomic<long long> decodeNanoseconds_{0};
+    DecodeLog log_;
 };
 
 }  // namespace tweenora::cli

@@ -2,13 +2,10 @@
 // Colour-managed plates: a configuration's spaces, Cineon log DPX under auto, the tool with $OCIO.
 #include "cli/colour_management.h"
 
-#include <sys/wait.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +14,7 @@
 
 #include "cli/image_io.h"
 #include "host/Error.h"
+#include "tests/cli/cli_test_support.h"
 
 namespace tweenora::cli {
 namespace {
@@ -56,22 +54,18 @@ struct CineonValue {
 };
 const CineonValue kCineon[] = {{685, 1.0f}, {95, 0.0f}, {445, 0.14930f}, {1023, 13.5217f}};
 
-class ColourTest : public ::testing::Test {
+class ColourTest : public testing::ScratchFolderTest {
 protected:
+    ColourTest() : ScratchFolderTest("colour") {}
     void SetUp() override {
-        folder_ = fs::path(::testing::TempDir()) /
-                  (std::string("colour_") +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
+        ScratchFolderTest::SetUp();
         std::ofstream(file("config.ocio")) << kConfig;
         const char* previous = std::getenv("OCIO");
         previous_ = previous ? previous : "";
     }
     void TearDown() override {
         useConfig(previous_);
-        if (!HasFailure())
-            fs::remove_all(folder_);
+        ScratchFolderTest::TearDown();
     }
     std::string file(const std::string& name) const { return (folder_ / name).string(); }
     static void useConfig(const std::string& path) {
@@ -98,21 +92,13 @@ protected:
     // Runs the tool with environment (such as "OCIO=path" or "env -u OCIO") before it.
     int runTool(const std::string& environment, const std::string& arguments, std::string& out,
                 std::string& err) {
-        const std::string command = environment + " '" + TWEENORA_TOOL + "' " + arguments + " >'" +
-                                    file("out.txt") + "' 2>'" + file("err.txt") + "' </dev/null";
-        const int raw = std::system(command.c_str());
-        auto slurp = [](const std::string& path) {
-            std::ifstream in(path);
-            std::stringstream text;
-            text << in.rdbuf();
-            return text.str();
-        };
-        out = slurp(file("out.txt"));
-        err = slurp(file("err.txt"));
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128;
+        const testing::ToolRun run = testing::runShell(
+            environment + " " + testing::quoted(TWEENORA_TOOL) + " " + arguments, folder_);
+        out = run.out;
+        err = run.err;
+        return run.status;
     }
 
-    fs::path folder_;
     std::string previous_;
 };
 

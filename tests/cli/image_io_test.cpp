@@ -15,6 +15,7 @@
 #include <DDImage/Channel.h>
 
 #include "host/Error.h"
+#include "tests/cli/cli_test_support.h"
 
 namespace tweenora::cli {
 namespace {
@@ -22,15 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 using DD::Image::Channel;
 
-class ImageIoTest : public ::testing::Test {
+class ImageIoTest : public testing::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        folder_ = fs::path(::testing::TempDir()) /
-                  (std::string("image_io_") +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
+    ImageIoTest() : ScratchFolderTest("image_io") {}
     void TearDown() override { fs::remove_all(folder_); }
     std::string path(const std::string& name) const { return (folder_ / name).string(); }
 
@@ -64,8 +59,6 @@ protected:
             names.push_back(entry.path().filename().string());
         return names;
     }
-
-    fs::path folder_;
 };
 
 TEST(ChannelNames, MapFileNamesToHostChannels) {

@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // End-to-end tests: the built tweenora retimes the generated sample clip.
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/image_io.h"
+#include "tests/cli/cli_test_support.h"
 
 namespace tweenora::cli {
 namespace {
@@ -31,25 +29,8 @@ constexpr int kClipFrames = 6;
 // frame than the average of its two source frames does.
 constexpr double kMarginDb = 3.0;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quoted(const std::string& arg) {
-    std::string text = "'";
-    for (char c : arg)
-        text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return text + "'";
-}
-
-std::string slurp(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing::readFile;
+using testing::ToolRun;
 
 // All channels of an image file as floats, rows from the top.
 struct Image {
@@ -107,33 +88,9 @@ double psnr(double mse) {
 
 const std::vector<std::string> kRgb = {"R", "G", "B"};
 
-class RetimeTest : public ::testing::Test {
+class RetimeTest : public testing::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        folder_ = fs::path(::testing::TempDir()) /
-                  (std::string("retime_") +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override {
-        if (!HasFailure())
-            fs::remove_all(folder_);
-    }
-
-    ToolRun run(const std::string& program, const std::vector<std::string>& args) {
-        std::string command = quoted(program);
-        for (const std::string& arg : args)
-            command += " " + quoted(arg);
-        const fs::path out = folder_ / "stdout.txt", err = folder_ / "stderr.txt";
-        command += " >" + quoted(out.string()) + " 2>" + quoted(err.string()) + " </dev/null";
-        const int raw = std::system(command.c_str());
-        ToolRun result;
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-        result.out = slurp(out);
-        result.err = slurp(err);
-        return result;
-    }
+    RetimeTest() : ScratchFolderTest("retime") {}
 
     ToolRun retime(std::vector<std::string> args) {
         args.insert(args.begin(), "retime");
@@ -535,7 +492,7 @@ TEST_F(RetimeTest, NotesAFileWhoseNameHidesItsFormat) {
 
 TEST_F(RetimeTest, RefusesToWriteOverItsInput) {
     makeClip();
-    const std::string before = slurp(inFrame(2));
+    const std::string before = readFile(inFrame(2));
     for (const std::string& target :
          {in(), (folder_ / "in" / ".." / "in" / "s.%04d.exr").string()}) {
         SCOPED_TRACE(target);
@@ -543,7 +500,7 @@ TEST_F(RetimeTest, RefusesToWriteOverItsInput) {
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_NE(r.err.find("it is an input file"), std::string::npos) << r.err;
     }
-    EXPECT_EQ(slurp(inFrame(2)), before);
+    EXPECT_EQ(readFile(inFrame(2)), before);
 }
 
 TEST_F(RetimeTest, BadUsageStopsWithStatusTwo) {

@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // End-to-end tests: the built tweenora retimes video files, compared with the sequence path.
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +13,7 @@
 #include "cli/image_io.h"
 #include "cli/video_reader.h"
 #include "cli/video_writer.h"
+#include "tests/cli/cli_test_support.h"
 #include "tests/cli/video_clips.h"
 
 namespace tweenora::cli {
@@ -31,73 +29,24 @@ constexpr int kHalfSpeedFrames = 10;
 constexpr double kProresTolerance = 0.004;
 constexpr double kH264Tolerance = 0.02;
 
-struct ToolRun {
-    int status = -1;
-    std::string err;
-};
+using testing::difference;
+using testing::Difference;
+using testing::ToolRun;
 
-std::string quoted(const std::string& arg) {
-    std::string text = "'";
-    for (char c : arg)
-        text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return text + "'";
-}
-
-struct Difference {
-    double mean = 0.0;
-    double largest = 0.0;
-};
-
-Difference difference(const host::ClipFrame& a, const host::ClipFrame& b) {
-    Difference d;
-    size_t count = 0;
-    for (DD::Image::Channel c :
-         {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue}) {
-        const std::vector<float>& x = a.planes.at(c);
-        const std::vector<float>& y = b.planes.at(c);
-        EXPECT_EQ(x.size(), y.size());
-        for (size_t i = 0; i < std::min(x.size(), y.size()); ++i) {
-            const double e = std::abs(linearToSrgb(x[i]) - linearToSrgb(y[i]));
-            d.mean += e;
-            d.largest = std::max(d.largest, e);
-            ++count;
-        }
-    }
-    d.mean /= double(std::max<size_t>(count, 1));
-    return d;
-}
-
-class RetimeVideoTest : public ::testing::Test {
+class RetimeVideoTest : public testing::ScratchFolderTest {
 protected:
+    RetimeVideoTest() : ScratchFolderTest("retime_video") {}
     void SetUp() override {
-        folder_ = fs::path(::testing::TempDir()) /
-                  (std::string("retime_video_") +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
+        ScratchFolderTest::SetUp();
         fs::create_directories(folder_ / "out");
-    }
-    void TearDown() override {
-        if (!HasFailure())
-            fs::remove_all(folder_);
     }
 
     std::string file(const std::string& name) const { return (folder_ / name).string(); }
     std::string out(const std::string& name) const { return (folder_ / "out" / name).string(); }
 
-    ToolRun retime(const std::vector<std::string>& args) {
-        std::string command = quoted(TWEENORA_TOOL) + " retime";
-        for (const std::string& arg : args)
-            command += " " + quoted(arg);
-        const fs::path err = folder_ / "stderr.txt";
-        command += " >/dev/null 2>" + quoted(err.string()) + " </dev/null";
-        const int raw = std::system(command.c_str());
-        ToolRun result;
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-        std::ifstream in(err);
-        std::stringstream text;
-        text << in.rdbuf();
-        result.err = text.str();
-        return result;
+    ToolRun retime(std::vector<std::string> args) const {
+        args.insert(args.begin(), "retime");
+        return run(TWEENORA_TOOL, args);
     }
 
     // The video's frames as float EXRs: the same pictures for the sequence path.
@@ -126,8 +75,6 @@ protected:
         std::snprintf(name, sizeof(name), "%s.%04d.exr", stem.c_str(), frame);
         return name;
     }
-
-    fs::path folder_;
 };
 
 TEST_F(RetimeVideoTest, SpeedOneProResDiffersNoMoreThanTheCodecsOwnRoundTrip) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "host/Error.h"
+#include "tests/cli/cli_test_support.h"
 
 namespace tweenora::cli {
 namespace {
@@ -78,19 +79,12 @@ TEST(SequencePattern, ReadsOnlyItsOwnSpellingOfAFrame) {
     }
 }
 
-class SequenceOnDiskTest : public ::testing::Test {
+class SequenceOnDiskTest : public testing::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        folder_ = fs::path(::testing::TempDir()) /
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
+    SequenceOnDiskTest() : ScratchFolderTest("sequence") {}
     void TearDown() override { fs::remove_all(folder_); }
     void touch(const std::string& name) { std::ofstream(folder_ / name) << "x"; }
     std::string pattern(const std::string& name) const { return (folder_ / name).string(); }
-
-    fs::path folder_;
 };
 
 TEST_F(SequenceOnDiskTest, FindsTheFramesPresentAndTheirSpan) {

@@ -3,7 +3,6 @@
 #include "cli/video_reader.h"
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -14,55 +13,23 @@
 
 #include "cli/video_writer.h"
 #include "host/Error.h"
+#include "tests/cli/cli_test_support.h"
 #include "tests/cli/video_clips.h"
 
 namespace tweenora::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Difference;
+using testing::difference;
 using testing::movingPattern;
 using testing::writeClip;
 
 constexpr int kWidth = 64, kHeight = 48;
 
-// The mean and largest difference of two frames' colour, as displayed (sRGB-encoded).
-struct Difference {
-    double mean = 0.0;
-    double largest = 0.0;
-};
-
-Difference difference(const host::ClipFrame& a, const host::ClipFrame& b) {
-    Difference d;
-    size_t count = 0;
-    for (DD::Image::Channel c :
-         {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue}) {
-        const std::vector<float>& x = a.planes.at(c);
-        const std::vector<float>& y = b.planes.at(c);
-        EXPECT_EQ(x.size(), y.size());
-        for (size_t i = 0; i < std::min(x.size(), y.size()); ++i) {
-            const double e = std::abs(linearToSrgb(x[i]) - linearToSrgb(y[i]));
-            d.mean += e;
-            d.largest = std::max(d.largest, e);
-            ++count;
-        }
-    }
-    d.mean /= double(std::max<size_t>(count, 1));
-    return d;
-}
-
-class VideoFilesTest : public ::testing::Test {
+class VideoFilesTest : public testing::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        folder_ = fs::path(::testing::TempDir()) /
-                  (std::string("video_") +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override {
-        if (!HasFailure())
-            fs::remove_all(folder_);
-    }
+    VideoFilesTest() : ScratchFolderTest("video") {}
     std::string file(const std::string& name) const { return (folder_ / name).string(); }
     std::vector<std::string> entries() const {
         std::vector<std::string> names;
@@ -71,8 +38,6 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-
-    fs::path folder_;
 };
 
 TEST_F(VideoFilesTest, ClipsReadBackCloseToWhatWasWritten) {

@@ -42,15 +42,6 @@ at::Tensor discFrame(double t) {
     return models::test::discScene(96, 128, 18.0, -8.0, 2.0, 4.0, 1.0, t);
 }
 
-torch::jit::Module builtInNetwork(bool flagsOn) {
-    torch::jit::Module network = torch::jit::load(TWEENORA_NETWORK_ARCHIVE);
-    for (torch::jit::Module module : network.modules())
-        for (const char* flag : {"cast_half", "synth_fp32"})
-            if (module.hasattr(flag))
-                module.setattr(flag, flagsOn);
-    return network;
-}
-
 struct Precision {
     const char* what;
     bool mixed, bf16;
@@ -61,14 +52,8 @@ struct Precision {
 at::Tensor builtInPass(const c10::Device& device, const Precision& precision) {
     RetimeRig rig(uniformClip(1, 2, DD::Image::Box(0, 0, 4, 3)));
     rig.useNetwork(builtInNetwork(device.is_cuda()));
-    rig.op().mixed_precision = precision.mixed;
-    rig.op().use_bfloat16 = precision.bf16;
-    rig.op().gpu_supports_bf16 = true;
-    InferenceContext ctx;
-    ctx.node = &rig.op();
-    ctx.device = device;
-    ctx.gpuInUse = device.is_cuda();
-    ctx.frameInfo.timestep = 0.5f;
+    setPrecision(rig.op(), precision.mixed, precision.bf16, true);
+    InferenceContext ctx = passContext(rig, device, device.is_cuda());
     return runInferencePass(ctx, discFrame(0.0), discFrame(1.0));
 }
 
@@ -90,14 +75,8 @@ TEST_F(GpuRenderTest, PassHandsBackFloat32OnTheCpuWhateverTheDeviceComputedIn) {
         RetimeRig rig(uniformClip(1, 2, DD::Image::Box(0, 0, 4, 3)));
         torch::jit::Module recorder = precisionRecorderNetwork();
         rig.useNetwork(recorder);
-        rig.op().mixed_precision = row.mixed;
-        rig.op().use_bfloat16 = row.bf16Knob;
-        rig.op().gpu_supports_bf16 = row.deviceHasBf16;
-        InferenceContext ctx;
-        ctx.node = &rig.op();
-        ctx.device = c10::Device(c10::kCUDA, 0);
-        ctx.gpuInUse = true;
-        ctx.frameInfo.timestep = 0.5f;
+        setPrecision(rig.op(), row.mixed, row.bf16Knob, row.deviceHasBf16);
+        InferenceContext ctx = passContext(rig, c10::Device(c10::kCUDA, 0), true);
         const at::Tensor result = runInferencePass(ctx, input, input);
 
         EXPECT_TRUE(recorder.attr("cuda").toBool());

@@ -27,11 +27,7 @@ protected:
 
 // The mixed-precision branch on the CPU: gpuInUse with the CPU device.
 InferenceContext mixedPrecisionContext(RetimeRig& rig, bool gpuInUse) {
-    InferenceContext ctx;
-    ctx.node = &rig.op();
-    ctx.gpuInUse = gpuInUse;
-    ctx.frameInfo.timestep = 0.5f;
-    return ctx;
+    return passContext(rig, c10::Device(c10::kCPU), gpuInUse);
 }
 
 TEST_F(InferencePrecisionTest, ReducedTypeFollowsTheKnobsAndTheDevice) {
@@ -52,9 +48,7 @@ TEST_F(InferencePrecisionTest, ReducedTypeFollowsTheKnobsAndTheDevice) {
         RetimeRig rig(uniformClip(1, 2, DD::Image::Box(0, 0, 4, 3)));
         torch::jit::Module recorder = precisionRecorderNetwork();
         rig.useNetwork(recorder);
-        rig.op().mixed_precision = row.mixed;
-        rig.op().use_bfloat16 = row.bf16Knob;
-        rig.op().gpu_supports_bf16 = row.deviceHasBf16;
+        setPrecision(rig.op(), row.mixed, row.bf16Knob, row.deviceHasBf16);
         InferenceContext ctx = mixedPrecisionContext(rig, true);
         const at::Tensor result = runInferencePass(ctx, input, input);
 
@@ -81,17 +75,9 @@ TEST_F(InferencePrecisionTest, BuiltInNetworkUnderAutocastStaysCloseToFloat32) {
     const at::Tensor img1 = models::test::discScene(96, 128, 18.0, -8.0, 2.0, 4.0, 1.0, 1.0);
     auto pass = [&](bool mixed, bool bf16) {
         RetimeRig rig(uniformClip(1, 2, DD::Image::Box(0, 0, 4, 3)));
-        torch::jit::Module network = torch::jit::load(TWEENORA_NETWORK_ARCHIVE);
-        if (!mixed) {
-            for (torch::jit::Module module : network.modules())
-                for (const char* flag : {"cast_half", "synth_fp32"})
-                    if (module.hasattr(flag))
-                        module.setattr(flag, false);
-        }
-        rig.useNetwork(network);
-        rig.op().mixed_precision = mixed;
-        rig.op().use_bfloat16 = bf16;
-        rig.op().gpu_supports_bf16 = true;
+        // The archive's flags are on: as a GPU's module keeps them.
+        rig.useNetwork(builtInNetwork(mixed));
+        setPrecision(rig.op(), mixed, bf16, true);
         InferenceContext ctx = mixedPrecisionContext(rig, mixed);
         return runInferencePass(ctx, img0, img1);
     };

@@ -224,6 +224,30 @@ DD::Image::ImagePlane filledPlane(const DD::Image::Box& box, const DD::Image::Ch
     return plane;
 }
 
+torch::jit::Module builtInNetwork(bool halfFlags) {
+    torch::jit::Module network = torch::jit::load(TWEENORA_NETWORK_ARCHIVE);
+    for (torch::jit::Module module : network.modules())
+        for (const char* flag : {"cast_half", "synth_fp32"})
+            if (module.hasattr(flag))
+                module.setattr(flag, halfFlags);
+    return network;
+}
+
+void setPrecision(Tweenora& op, bool mixed, bool bf16Knob, bool deviceHasBf16) {
+    op.mixed_precision = mixed;
+    op.use_bfloat16 = bf16Knob;
+    op.gpu_supports_bf16 = deviceHasBf16;
+}
+
+pipeline::InferenceContext passContext(RetimeRig& rig, const c10::Device& device, bool gpuInUse) {
+    pipeline::InferenceContext ctx;
+    ctx.node = &rig.op();
+    ctx.device = device;
+    ctx.gpuInUse = gpuInUse;
+    ctx.frameInfo.timestep = 0.5f;
+    return ctx;
+}
+
 float packedValue(const DD::Image::ImagePlane& plane, int x, int y, int slot) {
     const DD::Image::Box& b = plane.bounds();
     return plane.readable()[(size_t(y - b.y()) * size_t(b.w()) + size_t(x - b.x())) *

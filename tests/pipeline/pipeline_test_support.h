@@ -17,6 +17,7 @@
 #include "host/Clip.h"
 #include "host/Script.h"
 #include "node/Tweenora.h"
+#include "pipeline/inference_pass.h"
 
 namespace tweenora::testing {
 
@@ -75,6 +76,16 @@ private:
     host::HostNode* source_ = nullptr;
     host::HostNode* node_ = nullptr;
 };
+
+//! The built-in network from its archive, its reduced-precision flags (cast_half,
+//! synth_fp32) set to halfFlags: _open leaves them on for a GPU, off for the CPU.
+torch::jit::Module builtInNetwork(bool halfFlags);
+
+//! Sets op's precision knobs and whether its device is taken to support BFloat16.
+void setPrecision(Tweenora& op, bool mixed, bool bf16Knob, bool deviceHasBf16);
+
+//! A context for one pass of rig's node on device at timestep 0.5.
+pipeline::InferenceContext passContext(RetimeRig& rig, const c10::Device& device, bool gpuInUse);
 
 //! Relative tolerance of a frame through the pass with the identity network
 //! in type: PU21 encoding, rounding to type, decoding. The decoder turns a
