@@ -2,12 +2,17 @@
 // Colour spaces of an OpenColorIO configuration, through OpenImageIO's colour processors.
 #include "cli/colour_management.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
 
 #include <OpenImageIO/color.h>
 #include <OpenImageIO/imageio.h>
 
+#include "cli/icc_profile.h"
 #include "host/Error.h"
 
 namespace tweenora::cli {
@@ -21,6 +26,18 @@ std::string lowered(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     return text;
+}
+
+bool declaresCineonLog(const OIIO::ImageInput& in) {
+    const std::string format = in.format_name();
+    const std::string declared = lowered(in.spec().get_string_attribute("oiio:ColorSpace"));
+    return (format == "dpx" && in.spec().get_string_attribute("dpx:Transfer") == "Logarithmic") ||
+           declared == "kodaklog" || declared == "cineon";
+}
+
+// Only image files declare spaces: a video's colour comes from its stream's tags.
+bool readsImageFiles(const InputFrames& frames) {
+    return !frames.header().formatName.empty() && frames.frameRate().num <= 0;
 }
 
 class ConvertedInput : public InputFrames {
@@ -92,6 +109,13 @@ struct ColourSpaces::Config {
 
 ColourSpaces::ColourSpaces() : config_(std::make_unique<Config>()) {}
 
+ColourSpaces::ColourSpaces(const std::string& path) : config_(std::make_unique<Config>()) {
+    config_->config.reset(path);
+    if (config_->config.has_error())
+        throw Error("the colour configuration '" + path +
+                    "' cannot be read: " + config_->config.geterror());
+}
+
 ColourSpaces::~ColourSpaces() = default;
 
 std::string ColourSpaces::configName() const {
@@ -158,15 +182,10 @@ std::string declaredColourSpace(const std::string& path, const ColourSpaces& spa
     std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path);
     if (!in)
         return "";  // the reader reports it
-    const OIIO::ImageSpec& spec = in->spec();
-    const std::string format = in->format_name();
-    if (format == "openexr")
+    if (std::string(in->format_name()) == "openexr")
         return "";
-    const std::string declared = spec.get_string_attribute("oiio:ColorSpace");
-    const bool logarithmic =
-        (format == "dpx" && spec.get_string_attribute("dpx:Transfer") == "Logarithmic") ||
-        lowered(declared) == "kodaklog" || lowered(declared) == "cineon";
-    if (logarithmic) {
+    const std::string declared = in->spec().get_string_attribute("oiio:ColorSpace");
+    if (declaresCineonLog(*in)) {
         const std::string cineon = spaces.cineonLog();
         if (cineon.empty())
             throw Error("'" + path +
@@ -193,11 +212,66 @@ std::string managedColourSpace(const std::string& requested, Colorspace colorspa
                 spaces.configName() + "); see tweenora retime --colorspace list");
         return requested;
     }
-    // A video's colour comes from its stream's tags; only image files declare spaces.
-    if (colorspace != Colorspace::Auto || frames.header().formatName.empty() ||
-        frames.frameRate().num > 0)
+    if (colorspace != Colorspace::Auto || !readsImageFiles(frames))
         return "";
     return declaredColourSpace(frames.paths().front(), spaces);
+}
+
+std::string ownColourConfig() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path tool = fs::read_symlink("/proc/self/exe", ec);
+    const fs::path candidates[] = {
+        ec ? fs::path() : tool.parent_path().parent_path() / "share/tweenora/tweenora.ocio",
+        TWEENORA_OWN_OCIO_CONFIG};
+    for (const fs::path& candidate : candidates)
+        if (!candidate.empty() && fs::is_regular_file(candidate, ec))
+            return candidate.string();
+    return "";
+}
+
+std::shared_ptr<const ColourSpaces> colourSpacesFor(const std::string& requested,
+                                                    Colorspace colorspace,
+                                                    const InputFrames& frames) {
+    auto spaces = std::make_shared<const ColourSpaces>();
+    const char* ocio = std::getenv("OCIO");
+    if ((ocio && *ocio) || !requested.empty() || colorspace != Colorspace::Auto ||
+        !readsImageFiles(frames) || !spaces->cineonLog().empty())
+        return spaces;
+    const std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(frames.paths().front());
+    const std::string own = ownColourConfig();
+    if (in && declaresCineonLog(*in) && !own.empty())
+        return std::make_shared<const ColourSpaces>(own);
+    return spaces;
+}
+
+ProfileChoice profileColorspace(Colorspace colorspace, const InputFrames& frames) {
+    if (colorspace != Colorspace::Auto || !readsImageFiles(frames))
+        return {};
+    const std::string path = frames.paths().front();
+    const std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path);
+    const OIIO::ParamValue* icc = in ? in->spec().find_attribute("ICCProfile") : nullptr;
+    if (!icc)
+        return {};
+    const IccProfile profile =
+        readIccProfile(static_cast<const unsigned char*>(icc->data()), icc->datasize());
+    const std::string named =
+        "'" + path + "' carries an ICC profile" +
+        (profile.description.empty() ? "" : " (" + profile.description + ")") + " with " +
+        profile.curve + " as its tone curve";
+    switch (profile.transfer) {
+        case IccTransfer::Linear:
+            return {Colorspace::Linear, named + ": read as linear light"};
+        case IccTransfer::Srgb:
+            return {Colorspace::Srgb, ""};
+        default:
+            break;
+    }
+    const bool integer = frames.header().sampleType != SampleType::Half &&
+                         frames.header().sampleType != SampleType::Float;
+    return {Colorspace::Auto, named + ", which is not followed: read as " +
+                                  (integer ? "sRGB" : "linear light") +
+                                  " (say what it holds with --colorspace)"};
 }
 
 std::unique_ptr<InputFrames> convertedInput(std::unique_ptr<InputFrames> frames,

@@ -18,6 +18,9 @@ namespace tweenora::cli {
 class ColourSpaces {
 public:
     ColourSpaces();
+    //! The configuration in the file at path. Throws tweenora::Error naming it
+    //! when OpenColorIO cannot read it.
+    explicit ColourSpaces(const std::string& path);
     ~ColourSpaces();
 
     //! The configuration's file, or "built-in".
@@ -44,6 +47,27 @@ private:
 //! linear and sRGB is in that space; "" otherwise. Throws tweenora::Error
 //! naming the file when it declares Cineon log and the configuration has none.
 std::string declaredColourSpace(const std::string& path, const ColourSpaces& spaces);
+
+//! The tool's own configuration (linear, sRGB and Cineon log through
+//! OpenColorIO's transforms): share/tweenora/tweenora.ocio beside the installed
+//! tool, else the source tree's; "" when neither is there.
+std::string ownColourConfig();
+
+//! The configuration a retime converts with: $OCIO's when set, else
+//! OpenImageIO's built-in one, but the tool's own where auto meets an image
+//! file declaring Cineon log, which the built-in one cannot convert.
+std::shared_ptr<const ColourSpaces> colourSpacesFor(const std::string& requested,
+                                                    Colorspace colorspace,
+                                                    const InputFrames& frames);
+
+//! What auto reads an image file with an ICC profile as: Linear or Srgb where
+//! the profile says so, Auto (the file's type decides) otherwise. note says
+//! which profile was followed, or that it was not and what the file is read as.
+struct ProfileChoice {
+    Colorspace colorspace = Colorspace::Auto;
+    std::string note;
+};
+ProfileChoice profileColorspace(Colorspace colorspace, const InputFrames& frames);
 
 //! The configuration's space the retime reads from: requested when given
 //! (--colorspace NAME; throws tweenora::Error when the configuration has no

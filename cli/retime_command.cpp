@@ -61,9 +61,10 @@ const char* const kRetimeOptions =
     "  --channels SET         channels to interpolate: rgb, rgba, all, or layers such\n"
     "                         as rgba,depth (default rgba; others pass through)\n"
     "  --colorspace CS        auto (integer files and video sRGB, float files linear,\n"
-    "                         what a file declares, such as a log DPX), linear, srgb,\n"
-    "                         or a colour space of the OpenColorIO configuration ($OCIO,\n"
-    "                         else the built-in one); 'list' prints them (default auto)\n"
+    "                         or what a file declares: log DPX, ICC profile),\n"
+    "                         linear, srgb, or a colour space of the OpenColorIO\n"
+    "                         configuration ($OCIO, else the built-in one); 'list'\n"
+    "                         prints them (default auto)\n"
     "  --float                write EXR as 32-bit float (default half)\n"
     "\n"
     "video output:\n"
@@ -295,10 +296,10 @@ int runRetime(const Args& args) {
         std::cout << kRetimeUsage << timingOptionsHelp() << kRetimeOptions;
         return kExitOk;
     }
-    const auto spaces = std::make_shared<const ColourSpaces>();
     if (options.listColourSpaces) {
-        std::cerr << "colour spaces of the configuration " << spaces->configName() << ":\n";
-        for (const std::string& name : spaces->names())
+        const ColourSpaces spaces;
+        std::cerr << "colour spaces of the configuration " << spaces.configName() << ":\n";
+        for (const std::string& name : spaces.names())
             std::cout << name << "\n";
         return kExitOk;
     }
@@ -306,19 +307,34 @@ int runRetime(const Args& args) {
 
     std::unique_ptr<InputFrames> opened =
         openInputFrames(options.input, options.timing.range, options.colorspace);
+    const std::shared_ptr<const ColourSpaces> spaces =
+        colourSpacesFor(options.colourSpace, options.colorspace, *opened);
     const std::string managed =
         managedColourSpace(options.colourSpace, options.colorspace, *opened, *spaces);
     // A space the file declares applies to integer outputs; float EXR stays linear.
     const bool writeManaged =
         !managed.empty() && (!options.colourSpace.empty() || writesIntegerImages(options.output));
+    const ProfileChoice profile =
+        managed.empty() ? profileColorspace(options.colorspace, *opened) : ProfileChoice{};
+    if (!options.quiet && !managed.empty() && options.colourSpace.empty())
+        std::cerr << "tweenora: note: '" << opened->paths().front() << "' declares '" << managed
+                  << "': converted through the colour configuration " << spaces->configName()
+                  << "\n";
+    if (!options.quiet && !profile.note.empty())
+        std::cerr << "tweenora: note: " << profile.note << "\n";
     if (!managed.empty()) {
         if (options.colorspace == Colorspace::Auto)
             opened = openInputFrames(options.input, options.timing.range, Colorspace::Linear);
         opened = convertedInput(std::move(opened), spaces, managed);
+    } else if (profile.colorspace != Colorspace::Auto) {
+        opened = openInputFrames(options.input, options.timing.range, profile.colorspace);
     }
     const std::shared_ptr<InputFrames> frames = std::move(opened);
     WriteSettings settings;
-    settings.colorspace = writeManaged ? Colorspace::Linear : options.colorspace;
+    // Integer outputs of a linear-profiled input stay linear, as it was.
+    settings.colorspace = writeManaged || profile.colorspace == Colorspace::Linear
+                              ? Colorspace::Linear
+                              : options.colorspace;
     settings.floatData = options.floatData;
     settings.inputType = frames->header().sampleType;
     settings.layout = frames->header().layout;

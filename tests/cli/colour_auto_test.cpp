@@ -1,0 +1,388 @@
+// SPDX-License-Identifier: Apache-2.0
+// What auto reads from a file: ICC profiles' tone curves, and Cineon log DPX
+// through the tool's own colour configuration when $OCIO is unset.
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
+
+#include "cli/colour_management.h"
+#include "cli/icc_profile.h"
+#include "cli/image_io.h"
+#include "host/Error.h"
+
+namespace tweenora::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<unsigned char>;
+
+void put32(Bytes& bytes, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        bytes.push_back(uint8_t(value >> shift));
+}
+void put16(Bytes& bytes, uint16_t value) {
+    bytes.push_back(uint8_t(value >> 8));
+    bytes.push_back(uint8_t(value));
+}
+void putText(Bytes& bytes, const std::string& text) {
+    bytes.insert(bytes.end(), text.begin(), text.end());
+}
+uint32_t fixed16(double value) {
+    return uint32_t(int32_t(std::lround(value * 65536.0)));
+}
+
+// Tag bodies of the kinds profiles hold their tone curves and names in.
+Bytes curv(const std::vector<uint16_t>& entries) {
+    Bytes tag;
+    putText(tag, "curv");
+    put32(tag, 0);
+    put32(tag, uint32_t(entries.size()));
+    for (uint16_t entry : entries)
+        put16(tag, entry);
+    return tag;
+}
+Bytes gammaCurve(double gamma) {
+    return curv({uint16_t(std::lround(gamma * 256.0))});
+}
+Bytes para(int function, const std::vector<double>& parameters) {
+    Bytes tag;
+    putText(tag, "para");
+    put32(tag, 0);
+    put16(tag, uint16_t(function));
+    put16(tag, 0);
+    for (double p : parameters)
+        put32(tag, fixed16(p));
+    return tag;
+}
+Bytes srgbPara() {
+    return para(3, {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045});
+}
+Bytes srgbTable(int entries) {
+    std::vector<uint16_t> table;
+    for (int i = 0; i < entries; ++i)
+        table.push_back(uint16_t(std::lround(srgbToLinear(i / float(entries - 1)) * 65535.0)));
+    return curv(table);
+}
+Bytes descV2(const std::string& text) {
+    Bytes tag;
+    putText(tag, "desc");
+    put32(tag, 0);
+    put32(tag, uint32_t(text.size() + 1));
+    putText(tag, text);
+    tag.push_back(0);
+    tag.resize(tag.size() + 4 + 4 + 2 + 1 + 67, 0);  // no Unicode or ScriptCode text
+    return tag;
+}
+Bytes mluc(const std::string& text) {
+    Bytes tag;
+    putText(tag, "mluc");
+    put32(tag, 0);
+    put32(tag, 1);   // one record
+    put32(tag, 12);  // of 12 bytes
+    putText(tag, "enUS");
+    put32(tag, uint32_t(text.size() * 2));
+    put32(tag, 28);
+    for (char c : text)
+        put16(tag, uint16_t(c));
+    return tag;
+}
+
+struct ProfileTag {
+    std::string signature;
+    Bytes body;
+};
+
+// A profile: a 128-byte header, the tag table, the tags 4-byte aligned.
+Bytes profile(const std::vector<ProfileTag>& tags, const std::string& space = "RGB ") {
+    Bytes header;
+    put32(header, 0);  // the size, set below
+    put32(header, 0);
+    put32(header, 0x02100000);  // version 2.1
+    putText(header, "mntr");
+    putText(header, space);
+    putText(header, "XYZ ");
+    header.resize(36, 0);
+    putText(header, "acsp");
+    header.resize(68, 0);
+    put32(header, fixed16(0.9642));  // the D50 illuminant
+    put32(header, fixed16(1.0));
+    put32(header, fixed16(0.8249));
+    header.resize(128, 0);
+    put32(header, uint32_t(tags.size()));
+    size_t offset = header.size() + tags.size() * 12;
+    Bytes data;
+    for (const ProfileTag& tag : tags) {
+        putText(header, tag.signature);
+        put32(header, uint32_t(offset + data.size()));
+        put32(header, uint32_t(tag.body.size()));
+        data.insert(data.end(), tag.body.begin(), tag.body.end());
+        data.resize((data.size() + 3) / 4 * 4, 0);
+    }
+    header.insert(header.end(), data.begin(), data.end());
+    const uint32_t size = uint32_t(header.size());
+    for (int i = 0; i < 4; ++i)
+        header[size_t(i)] = uint8_t(size >> (24 - 8 * i));
+    return header;
+}
+Bytes rgbProfile(const Bytes& curve, const std::string& description = "") {
+    std::vector<ProfileTag> tags{{"rTRC", curve}, {"gTRC", curve}, {"bTRC", curve}};
+    if (!description.empty())
+        tags.push_back({"desc", descV2(description)});
+    return profile(tags);
+}
+IccProfile read(const Bytes& bytes) {
+    return readIccProfile(bytes.data(), bytes.size());
+}
+
+TEST(IccProfileTest, ToneCurvesSayLinearOrSrgb) {
+    EXPECT_EQ(read(rgbProfile(curv({}))).transfer, IccTransfer::Linear);
+    EXPECT_EQ(read(rgbProfile(gammaCurve(1.0))).transfer, IccTransfer::Linear);
+    EXPECT_EQ(read(profile({{"kTRC", para(0, {1.0})}}, "GRAY")).transfer, IccTransfer::Linear);
+    EXPECT_EQ(read(rgbProfile(srgbPara())).transfer, IccTransfer::Srgb);
+    EXPECT_EQ(read(rgbProfile(para(4, {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045, 0, 0})))
+                  .transfer,
+              IccTransfer::Srgb);
+    EXPECT_EQ(read(rgbProfile(srgbTable(1024))).transfer, IccTransfer::Srgb);
+    EXPECT_EQ(read(rgbProfile(srgbTable(26))).transfer, IccTransfer::Srgb);
+    // No tone curves (a lookup-table profile), but a name that says it.
+    const IccProfile named = read(profile({{"desc", mluc("sRGB IEC61966-2.1")}}));
+    EXPECT_EQ(named.transfer, IccTransfer::Srgb);
+    EXPECT_EQ(named.description, "sRGB IEC61966-2.1");
+    EXPECT_EQ(named.curve, "no tone curves");
+}
+
+TEST(IccProfileTest, OtherCurvesAndDamagedProfilesAreNotFollowed) {
+    const IccProfile gamma22 = read(rgbProfile(gammaCurve(2.2), "Display 2.2"));
+    EXPECT_EQ(gamma22.transfer, IccTransfer::Other);
+    EXPECT_EQ(gamma22.curve, "gamma 2.2");
+    EXPECT_EQ(gamma22.description, "Display 2.2");
+    EXPECT_EQ(read(rgbProfile(gammaCurve(1.8))).transfer, IccTransfer::Other);
+    EXPECT_EQ(read(rgbProfile(gammaCurve(2.4))).transfer, IccTransfer::Other);
+    const Bytes rec709 = para(3, {1 / 0.45, 1 / 1.099, 0.099 / 1.099, 1 / 4.5, 0.081});
+    EXPECT_EQ(read(rgbProfile(rec709)).transfer, IccTransfer::Other);
+    // Every channel must agree: a linear red among sRGB green and blue is neither.
+    EXPECT_EQ(
+        read(profile({{"rTRC", curv({})}, {"gTRC", srgbPara()}, {"bTRC", srgbPara()}})).transfer,
+        IccTransfer::Other);
+    EXPECT_EQ(read(profile({{"rTRC", curv({})}, {"gTRC", curv({})}})).transfer, IccTransfer::Other);
+
+    const Bytes whole = rgbProfile(srgbTable(256));
+    for (size_t size : {size_t(0), size_t(100), size_t(140), whole.size() - 2}) {
+        SCOPED_TRACE(size);
+        EXPECT_EQ(readIccProfile(whole.data(), size).transfer, IccTransfer::Other);
+    }
+    Bytes notProfile = whole;
+    notProfile[36] = 'x';
+    EXPECT_EQ(read(notProfile).curve, "unreadable");
+    Bytes farTag = whole;
+    farTag[128 + 4 + 4] = 0x7f;  // the first tag's offset, far past the end
+    EXPECT_EQ(read(farTag).transfer, IccTransfer::Other);
+    Bytes longTable = whole;
+    longTable[profile({}).size() + 3 * 12 + 8] = 0x7f;  // a table count past the tag
+    EXPECT_EQ(read(longTable).transfer, IccTransfer::Other);
+}
+
+class ColourAutoTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::path(::testing::TempDir()) /
+                  (std::string("colour_auto_") +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_ / "in");
+    }
+    void TearDown() override {
+        if (!HasFailure())
+            fs::remove_all(folder_);
+    }
+    std::string file(const std::string& name) const { return (folder_ / name).string(); }
+
+    // Writes values (one grey level per pixel, in all three channels) with profile attached.
+    void writeImage(const std::string& path, const std::vector<float>& values, OIIO::TypeDesc type,
+                    const Bytes& icc) {
+        OIIO::ImageSpec spec(int(values.size()), 1, 3, type);
+        if (!icc.empty())
+            spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(icc.size())),
+                           icc.data());
+        std::vector<float> pixels;
+        for (float value : values)
+            pixels.insert(pixels.end(), 3, value);
+        std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
+        ASSERT_TRUE(out && out->open(path, spec) &&
+                    out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) && out->close());
+    }
+    void writeFrames(const std::string& pattern, const std::vector<float>& values,
+                     OIIO::TypeDesc type, const Bytes& icc) {
+        for (int frame = 1; frame <= 2; ++frame) {
+            std::string path = file("in/" + pattern);
+            path.replace(path.find('#'), 1, std::to_string(frame));
+            writeImage(path, values, type, icc);
+        }
+    }
+
+    int runTool(const std::string& environment, const std::string& arguments, std::string& err) {
+        const std::string command = environment + " '" + TWEENORA_TOOL + "' retime " + arguments +
+                                    " --speed 1 --cpu >/dev/null 2>'" + file("err.txt") +
+                                    "' </dev/null";
+        const int raw = std::system(command.c_str());
+        std::ifstream in(file("err.txt"));
+        std::stringstream text;
+        text << in.rdbuf();
+        err = text.str();
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128;
+    }
+    int retime(const std::string& input, const std::string& output, std::string& err) {
+        return runTool("env -u OCIO", "'" + file("in/" + input) + "' '" + file(output) + "'", err);
+    }
+    static std::vector<float> red(const host::ClipFrame& frame) {
+        return frame.planes.at(DD::Image::Chan_Red);
+    }
+
+    fs::path folder_;
+};
+
+const std::vector<float> kLevels = {0.0f, 0.2f, 0.5f, 1.0f};
+
+TEST_F(ColourAutoTest, LinearProfileIsReadAndWrittenLinear) {
+    const Bytes linear = rgbProfile(curv({}), "Linear RGB");
+    writeFrames("lin.#.tif", kLevels, OIIO::TypeDesc::UINT16, linear);
+    writeFrames("lin.#.png", kLevels, OIIO::TypeDesc::UINT16, linear);
+    for (const std::string extension : {"tif", "png"}) {
+        SCOPED_TRACE(extension);
+        std::unique_ptr<OIIO::ImageInput> in =
+            OIIO::ImageInput::open(file("in/lin.1." + extension));
+        ASSERT_TRUE(in && in->spec().find_attribute("ICCProfile"))
+            << extension << " kept no ICC profile";
+        std::string err;
+        ASSERT_EQ(0, retime("lin.#." + extension, "lin.#.exr", err)) << err;
+        EXPECT_NE(err.find("carries an ICC profile (Linear RGB) with the identity as its tone "
+                           "curve: read as linear light"),
+                  std::string::npos)
+            << err;
+        const std::vector<float> read = red(readImage(file("lin.1.exr"), Colorspace::Auto));
+        for (size_t i = 0; i < kLevels.size(); ++i)
+            EXPECT_NEAR(read[i], kLevels[i], 1e-3f) << i;
+        // Written back as the file held it: linear codes, not sRGB-encoded ones.
+        ASSERT_EQ(0, retime("lin.#." + extension, "back.#." + extension, err)) << err;
+        const std::vector<float> back =
+            red(readImage(file("back.1." + extension), Colorspace::Linear));
+        for (size_t i = 0; i < kLevels.size(); ++i)
+            EXPECT_NEAR(back[i] * 65535.0f, kLevels[i] * 65535.0f, 1.0f) << i;
+    }
+}
+
+TEST_F(ColourAutoTest, SrgbProfileIsFollowedOtherProfilesAreNoted) {
+    // A float file says sRGB through its profile: linearised, though float.
+    writeFrames("srgb.#.tif", kLevels, OIIO::TypeDesc::FLOAT, rgbProfile(srgbPara()));
+    std::string err;
+    ASSERT_EQ(0, retime("srgb.#.tif", "srgb.#.exr", err)) << err;
+    EXPECT_EQ(err.find("ICC"), std::string::npos) << err;
+    std::vector<float> read = red(readImage(file("srgb.1.exr"), Colorspace::Auto));
+    for (size_t i = 0; i < kLevels.size(); ++i)
+        EXPECT_NEAR(read[i], srgbToLinear(kLevels[i]), 1e-3f) << i;
+
+    // Gamma 2.2 is neither: one note, and the 16-bit file is read as sRGB as before.
+    writeFrames("g22.#.tif", kLevels, OIIO::TypeDesc::UINT16, rgbProfile(gammaCurve(2.2)));
+    ASSERT_EQ(0, retime("g22.#.tif", "g22.#.exr", err)) << err;
+    EXPECT_NE(err.find("g22.1.tif' carries an ICC profile with gamma 2.2 as its tone curve, "
+                       "which is not followed: read as sRGB"),
+              std::string::npos)
+        << err;
+    read = red(readImage(file("g22.1.exr"), Colorspace::Auto));
+    for (size_t i = 0; i < kLevels.size(); ++i)
+        EXPECT_NEAR(read[i], srgbToLinear(kLevels[i]), 1e-3f) << i;
+    // Saying what the files hold overrides the profile, with no note.
+    ASSERT_EQ(0, runTool("",
+                         "'" + file("in/g22.#.tif") + "' '" + file("g22l.#.exr") +
+                             "' --colorspace linear",
+                         err))
+        << err;
+    EXPECT_EQ(err.find("ICC"), std::string::npos) << err;
+    read = red(readImage(file("g22l.1.exr"), Colorspace::Auto));
+    EXPECT_NEAR(read[1], kLevels[1], 1e-3f);
+}
+
+// Cineon codes and their linear values, worked out by hand:
+// (10^((code - 685) / 300) - b) / (1 - b) with b = 10^((95 - 685) / 300).
+struct CineonValue {
+    int code;
+    float linear;
+};
+const CineonValue kCineon[] = {{685, 1.0f}, {95, 0.0f}, {445, 0.14930f}, {1023, 13.5217f}};
+
+TEST_F(ColourAutoTest, OwnConfigurationConvertsCineonAndSrgb) {
+    const std::string own = ownColourConfig();
+    ASSERT_FALSE(own.empty());
+    const ColourSpaces spaces(own);
+    EXPECT_EQ(spaces.configName(), own);
+    EXPECT_EQ(spaces.sceneLinear(), "linear");
+    EXPECT_EQ(spaces.cineonLog(), "cineon");
+    EXPECT_TRUE(spaces.has("sRGB"));
+    host::ClipFrame frame;
+    for (DD::Image::Channel c :
+         {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue}) {
+        for (const CineonValue& value : kCineon)
+            frame.planes[c].push_back(value.code / 1023.0f);
+        frame.planes[c].push_back(0.5f);
+    }
+    host::ClipFrame linear = frame;
+    spaces.convert(linear, "cineon", "linear");
+    for (size_t i = 0; i < std::size(kCineon); ++i)
+        EXPECT_NEAR(linear.planes[DD::Image::Chan_Green][i], kCineon[i].linear,
+                    2e-3f * std::max(1.0f, kCineon[i].linear))
+            << kCineon[i].code;
+    host::ClipFrame fromSrgb = frame;
+    spaces.convert(fromSrgb, "sRGB", "linear");
+    EXPECT_NEAR(fromSrgb.planes[DD::Image::Chan_Blue].back(), srgbToLinear(0.5f), 1e-4f);
+    EXPECT_THROW(ColourSpaces{file("missing.ocio")}, Error);
+}
+
+TEST_F(ColourAutoTest, LogDpxWithoutOcioUsesTheOwnConfiguration) {
+    for (int frame = 1; frame <= 2; ++frame) {
+        const std::string path = file("in/log." + std::to_string(frame) + ".dpx");
+        OIIO::ImageSpec spec(int(std::size(kCineon)), 1, 3, OIIO::TypeDesc::UINT16);
+        spec.attribute("oiio:BitsPerSample", 10);
+        spec.attribute("dpx:Transfer", "Logarithmic");
+        std::vector<float> pixels;
+        for (const CineonValue& value : kCineon)
+            pixels.insert(pixels.end(), 3, value.code / 1023.0f);
+        std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
+        ASSERT_TRUE(out && out->open(path, spec) &&
+                    out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) && out->close());
+    }
+    std::string err;
+    ASSERT_EQ(0, retime("log.#.dpx", "lin.#.exr", err)) << err;
+    EXPECT_NE(err.find("log.1.dpx' declares 'cineon': converted through the colour configuration " +
+                       ownColourConfig()),
+              std::string::npos)
+        << err;
+    const std::vector<float> read = red(readImage(file("lin.1.exr"), Colorspace::Auto));
+    for (size_t i = 0; i < std::size(kCineon); ++i)
+        EXPECT_NEAR(read[i], kCineon[i].linear, 2e-3f * std::max(1.0f, kCineon[i].linear))
+            << kCineon[i].code;
+
+    // $OCIO still wins: a configuration without Cineon log refuses the file.
+    std::ofstream(file("plain.ocio")) << "ocio_profile_version: 2\n"
+                                         "roles:\n  default: linear\n  scene_linear: linear\n"
+                                         "file_rules:\n"
+                                         "  - !<Rule> {name: Default, colorspace: default}\n"
+                                         "displays:\n  sRGB:\n"
+                                         "    - !<View> {name: Raw, colorspace: linear}\n"
+                                         "colorspaces:\n  - !<ColorSpace>\n    name: linear\n";
+    EXPECT_EQ(2, runTool("OCIO='" + file("plain.ocio") + "'",
+                         "'" + file("in/log.#.dpx") + "' '" + file("x.#.exr") + "'", err));
+    EXPECT_NE(err.find("has no Cineon log space"), std::string::npos) << err;
+}
+
+}  // namespace
+}  // namespace tweenora::cli
