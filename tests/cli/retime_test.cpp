@@ -154,8 +154,6 @@ protected:
         EXPECT_GT(ours, averaged + kMarginDb)
             << "ours " << ours << " dB, averaging " << averaged << " dB";
     }
-
-    fs::path folder_;
 };
 
 void expectSamePixels(const fs::path& a, const fs::path& b) {
