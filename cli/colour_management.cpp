@@ -40,38 +40,23 @@ bool readsImageFiles(const InputFrames& frames) {
     return !frames.header().formatName.empty() && frames.frameRate().num <= 0;
 }
 
-class ConvertedInput : public InputFrames {
+// The scan of watchEncodingRange sees the values as decoded, before the conversion.
+class ConvertedInput : public ForwardingInputFrames {
 public:
     ConvertedInput(std::unique_ptr<InputFrames> frames, std::shared_ptr<const ColourSpaces> spaces,
                    const std::string& space)
-        : frames_(std::move(frames)), spaces_(std::move(spaces)), space_(space) {}
+        : ForwardingInputFrames(std::move(frames)), spaces_(std::move(spaces)), space_(space) {}
 
-    int firstFrame() const override { return frames_->firstFrame(); }
-    int lastFrame() const override { return frames_->lastFrame(); }
     std::shared_ptr<const host::ClipFrame> load(int frame) override {
-        std::shared_ptr<const host::ClipFrame> decoded = frames_->load(frame);
+        std::shared_ptr<const host::ClipFrame> decoded = ForwardingInputFrames::load(frame);
         if (!decoded)
             return decoded;
         auto converted = std::make_shared<host::ClipFrame>(*decoded);
         spaces_->convert(*converted, space_, spaces_->sceneLinear());
         return converted;
     }
-    const ImageHeader& header() const override { return frames_->header(); }
-    std::vector<std::string> paths() const override { return frames_->paths(); }
-    std::string failure() const override { return frames_->failure(); }
-    double decodeSeconds() const override { return frames_->decodeSeconds(); }
-    int framesDecoded() const override { return frames_->framesDecoded(); }
-    int decodes() const override { return frames_->decodes(); }
-    FrameRate frameRate() const override { return frames_->frameRate(); }
-    std::vector<std::string> notes() const override { return frames_->notes(); }
-    // The scan sees the values as decoded, before the conversion.
-    void watchEncodingRange(const DD::Image::ChannelSet& channels) override {
-        frames_->watchEncodingRange(channels);
-    }
-    std::string takeNotes() override { return frames_->takeNotes(); }
 
 private:
-    std::unique_ptr<InputFrames> frames_;
     std::shared_ptr<const ColourSpaces> spaces_;
     std::string space_;
 };

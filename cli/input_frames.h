@@ -2,7 +2,9 @@
 // InputFrames: what `tweenora retime` reads, an image sequence or a video file.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <DDImage/ChannelSet.h>
@@ -44,6 +46,33 @@ public:
     //! What the scan found since the last call, one note a line, each kind once
     //! per run; "" when nothing.
     virtual std::string takeNotes() { return {}; }
+};
+
+//! InputFrames that hands every call to other frames: a base for those that
+//! change only some (the frames they load, or their range).
+class ForwardingInputFrames : public InputFrames {
+public:
+    explicit ForwardingInputFrames(std::unique_ptr<InputFrames> frames)
+        : frames_(std::move(frames)) {}
+
+    int firstFrame() const override { return frames_->firstFrame(); }
+    int lastFrame() const override { return frames_->lastFrame(); }
+    std::shared_ptr<const host::ClipFrame> load(int frame) override { return frames_->load(frame); }
+    const ImageHeader& header() const override { return frames_->header(); }
+    std::vector<std::string> paths() const override { return frames_->paths(); }
+    std::string failure() const override { return frames_->failure(); }
+    double decodeSeconds() const override { return frames_->decodeSeconds(); }
+    int framesDecoded() const override { return frames_->framesDecoded(); }
+    int decodes() const override { return frames_->decodes(); }
+    FrameRate frameRate() const override { return frames_->frameRate(); }
+    std::vector<std::string> notes() const override { return frames_->notes(); }
+    void watchEncodingRange(const DD::Image::ChannelSet& channels) override {
+        frames_->watchEncodingRange(channels);
+    }
+    std::string takeNotes() override { return frames_->takeNotes(); }
+
+private:
+    std::unique_ptr<InputFrames> frames_;
 };
 
 }  // namespace tweenora::cli

@@ -62,27 +62,18 @@ bool isImageFormat(const std::string& formatName) {
 }
 
 // A range over a video: frames counted from 1, all of them by default.
-class RangedVideo : public InputFrames {
+class RangedVideo : public ForwardingInputFrames {
 public:
     RangedVideo(std::unique_ptr<VideoFrames> video, FrameSpan span)
-        : video_(std::move(video)), span_(span) {}
+        : ForwardingInputFrames(std::move(video)), span_(span) {}
 
     int firstFrame() const override { return span_.first; }
     int lastFrame() const override { return span_.last; }
     std::shared_ptr<const host::ClipFrame> load(int frame) override {
-        return video_->load(std::min(std::max(frame, span_.first), span_.last));
+        return ForwardingInputFrames::load(std::min(std::max(frame, span_.first), span_.last));
     }
-    const ImageHeader& header() const override { return video_->header(); }
-    std::vector<std::string> paths() const override { return video_->paths(); }
-    std::string failure() const override { return video_->failure(); }
-    double decodeSeconds() const override { return video_->decodeSeconds(); }
-    int framesDecoded() const override { return video_->framesDecoded(); }
-    int decodes() const override { return video_->decodes(); }
-    FrameRate frameRate() const override { return video_->frameRate(); }
-    std::vector<std::string> notes() const override { return video_->notes(); }
 
 private:
-    std::unique_ptr<VideoFrames> video_;
     FrameSpan span_;
 };
 
