@@ -14,7 +14,10 @@
 // covered; it samples both frames bicubically along the projected flow and
 // blends them, leaning on the one frame that sees what the other hides, and
 // falls back to a plain blend where neither sample comes from a trustworthy
-// match. Frames are PU21-encoded (0 .. about 2.3, perceptually uniform), so
+// match. Before sampling, each projected vector competes with its
+// neighbours' by how well the frames agree along them (flow fusion), and
+// where the samples still disagree the result is softened, as the place of
+// what they show is uncertain. Frames are PU21-encoded (0 .. about 2.3, perceptually uniform), so
 // differences weigh alike in dark and bright parts; the constants below are in
 // those units.
 #include "models/flowinterp/network_source.h"
@@ -160,6 +163,9 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters: int,
     ub = torch.empty_like(flow)
     ux = torch.zeros_like(flow)
     uy = torch.zeros_like(flow)
+    div = torch.empty_like(flow)
+    norm = torch.empty_like(flow)
+    rho = torch.empty_like(flow[:, 0:1])
     for i in range(warps):
         warped = self.ops.warp(tgt, flow, mode)
         wgx, wgy = self.ops.gradients(warped)
@@ -176,29 +182,30 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters: int,
             gys.append(gy)
             inverse.append(-1.0 / (torch.addcmul(gx * gx, gy, gy) + 1e-12))
             residual.append(warped[:, c:c + 1] - img[:, c:c + 1] - gx * f0 - gy * f1)
-        u = flow
+        # Every step works in place on the buffers: at the finest levels
+        # the iterations are bound by memory traffic, not arithmetic.
+        ub.copy_(flow)
+        v0 = ub[:, 0:1]
+        v1 = ub[:, 1:2]
         for k in range(iters):
-            v0 = u[:, 0:1]
-            v1 = u[:, 1:2]
             for c in range(nc):
-                rho = torch.addcmul(torch.addcmul(residual[c], gxs[c], v0), gys[c], v1)
-                d = torch.clamp(rho * inverse[c], -limit, limit)
-                v0 = torch.addcmul(v0, d, gxs[c])
-                v1 = torch.addcmul(v1, d, gys[c])
+                torch.addcmul(residual[c], gxs[c], v0, out=rho)
+                rho.addcmul_(gys[c], v1).mul_(inverse[c]).clamp_(-limit, limit)
+                v0.addcmul_(rho, gxs[c])
+                v1.addcmul_(rho, gys[c])
             # Divergence of the dual field and forward differences of u, with
-            # zero flux across the border; updated in place to spare memory.
-            div = px + py
+            # zero flux across the border.
+            torch.add(px, py, out=div)
             div[:, :, :, 1:] -= px[:, :, :, :-1]
             div[:, :, 1:] -= py[:, :, :-1]
-            torch.add(v0, div[:, 0:1], alpha=theta, out=ub[:, 0:1])
-            torch.add(v1, div[:, 1:2], alpha=theta, out=ub[:, 1:2])
-            u = ub
-            torch.sub(u[:, :, :, 1:], u[:, :, :, :-1], out=ux[:, :, :, :-1])
-            torch.sub(u[:, :, 1:], u[:, :, :-1], out=uy[:, :, :-1])
-            norm = torch.addcmul(ux * ux, uy, uy).sqrt_().mul_(step).add_(1.0)
-            px = px.add_(ux, alpha=step).div_(norm)
-            py = py.add_(uy, alpha=step).div_(norm)
-        flow = self.ops.median3(u)
+            ub.add_(div, alpha=theta)
+            torch.sub(ub[:, :, :, 1:], ub[:, :, :, :-1], out=ux[:, :, :, :-1])
+            torch.sub(ub[:, :, 1:], ub[:, :, :-1], out=uy[:, :, :-1])
+            torch.mul(ux, ux, out=norm)
+            norm.addcmul_(uy, uy).sqrt_().mul_(step).add_(1.0)
+            px.add_(ux, alpha=step).div_(norm)
+            py.add_(uy, alpha=step).div_(norm)
+        flow = self.ops.median3(ub)
     return flow
 )TS",
         R"TS(
@@ -259,8 +266,12 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int, like: Tensor) 
                 flow = self.refine(img, tgt, flow, 3 + steps, 6, False, 2)
             else:
                 # The finest level costs most: one warp fewer than the
-                # coarser levels, and none of the search.
-                flow = self.refine(img, tgt, flow, steps + 1, 5, True, 0)
+                # coarser levels, and none of the search; past a
+                # megapixel, whose pixels hold less detail each, two fewer.
+                warps = steps + 1
+                if img.size(2) * img.size(3) > 1000000:
+                    warps = max(steps, 1)
+                flow = self.refine(img, tgt, flow, warps, 5, True, 0)
         else:
             # The same pass past about 2.5 megapixels, one direction at a
             # time, which halves the memory it needs.
@@ -371,6 +382,31 @@ def reliability(self, pair: Tensor, flows: Tensor, ratio: float) -> Tuple[Tensor
     return quality, quality * torch.exp(photo * photo * -25.0)
 )TS",
         R"TS(
+def fuse(self, guide: Tensor, ft: Tensor, t: float, r: int) -> Tensor:
+    # Flow fusion: every vector of the flow at t [1, 2, h, w] competes with
+    # those r pixels away on its row and column, which are the likelier
+    # answers at a motion boundary that the projection put a little off.
+    # Each candidate is scored by how well the two frames (guide [2, 1, h,
+    # w], luminance) agree along it, over 5 x 5 pixels, and the vectors
+    # are averaged with weights that favour the better score steeply.
+    h = ft.size(2)
+    w = ft.size(3)
+    p = torch.replication_pad2d(ft, [r, r, r, r])
+    candidates = [ft, p[:, :, r:r + h, 0:w], p[:, :, r:r + h, 2 * r:2 * r + w],
+                  p[:, :, 0:h, r:r + w], p[:, :, 2 * r:2 * r + h, r:r + w]]
+    reach = torch.full([2, 1, 1, 1], -t, dtype=ft.dtype, device=ft.device)
+    reach[1].fill_(1.0 - t)
+    costs: List[Tensor] = []
+    for f in candidates:
+        a = self.ops.warp(guide, f * reach, 0)
+        costs.append(self.ops.box((a[0:1] - a[1:2]).abs(), 2))
+    weights = torch.softmax(torch.cat(costs, 1) * -100.0, 1)
+    fused = torch.zeros_like(ft)
+    for k, f in enumerate(candidates):
+        fused = torch.addcmul(fused, weights[:, k:k + 1], f)
+    return fused
+)TS",
+        R"TS(
 def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor:
     # img0, img1 [1, C, H, W]; flows [2, 2, h, w] float32 (0 -> 1, then
     # 1 -> 0) at the frames' resolution or below. Returns the frame at t
@@ -394,7 +430,15 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     size = [coarse.size(2), coarse.size(3)]
     small = torch.cat([torch.adaptive_avg_pool2d(img0, size), torch.adaptive_avg_pool2d(img1, size)], 0)
     quality, match = self.reliability(small, coarse, float(size[1]) / float(w))
-    q = torch.upsample_bilinear2d(quality, [hs, ws], False, None)
+    # Past a megapixel, half the resolution does for the projection too;
+    # the frames are still sampled at theirs.
+    q = quality
+    if hs * ws > 1000000:
+        flows = coarse
+        hs = size[0]
+        ws = size[1]
+    else:
+        q = torch.upsample_bilinear2d(quality, [hs, ws], False, None)
     # Each frame's pixels travel their vector times their distance to t.
     # Filled on the device: a tensor made from host values would be a copy
     # that waits for the device.
@@ -414,7 +458,17 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     values = [flows[:, 0].reshape([-1]) * signed, flows[:, 1].reshape([-1]) * signed, weight,
               torch.cat([own, torch.zeros_like(own)])]
     filled = self.fill_holes(self.splat(px, py, values, hs, ws).unsqueeze(0), 2)
+    # Fusion at 4, then 8 pixels of the frames, with the frames' luminance
+    # at the projection's resolution.
+    guide = small
+    if hs != size[0] or ws != size[1]:
+        guide = torch.cat([img0, img1], 0)
+        if hs != h or ws != w:
+            guide = torch.adaptive_avg_pool2d(guide, [hs, ws])
+    guide = guide.mean(1, keepdim=True)
     ft = filled[:, 0:2]
+    for radius in [4.0, 8.0]:
+        ft = self.fuse(guide, ft, t, max(1, int(radius * float(ws) / float(w) + 0.5)))
     share0 = torch.clamp(filled[:, 3:4], 0.0, 1.0)
     if hs != h or ws != w:
         ft = self.ops.resize_flow(ft, h, w)
@@ -438,6 +492,14 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     w1 = (1.0 - share0) * (1.001 - gates[:, 0:1])
     share0 = (w0 / (w0 + w1)).to(like.dtype)
     out = torch.lerp(s1.to(like.dtype), s0.to(like.dtype), share0)
+    # Where both frames see the pixel and still disagree along its vector,
+    # where it lies at t is uncertain: the mean over the places it may lie
+    # (a 3 x 3 blur, in full where they differ by 0.4) is a smaller error on
+    # average than a sharp guess, and it keeps the disagreement from showing
+    # as a double edge.
+    doubt = self.ops.box((s0 - s1).abs().mean(1, keepdim=True), 2) * (1.0 / 0.4)
+    doubt = torch.clamp(doubt, 0.0, 1.0) * (1.0 - torch.max(gates[:, 0:1], gates[:, 1:2]))
+    out = torch.lerp(out, self.ops.box(out, 1), doubt.to(like.dtype))
     blend = torch.lerp(img0.to(like.dtype), img1.to(like.dtype), t)
     return torch.lerp(blend, out, gates[:, 2:3].to(like.dtype))
 )TS",

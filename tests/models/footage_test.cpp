@@ -132,7 +132,7 @@ TEST(FootageQuality, MiddleburyAboveTheTargets) {
     if (!fs::is_directory(folder))
         GTEST_SKIP() << "no footage at " << folder;
     const Score s = scoreSet(folder, "frame10.png", "frame10i11.png", "frame11.png").mean;
-    EXPECT_GE(s.psnr, 39.0);
+    EXPECT_GE(s.psnr, 39.4) << "mean " << s.psnr;
     EXPECT_LE(s.ie, 1.8);
     EXPECT_GT(s.psnr, 35.02);
 }
@@ -142,14 +142,14 @@ TEST(FootageQuality, Ucf101AboveTheTargets) {
     if (!fs::is_directory(folder))
         GTEST_SKIP() << "no footage at " << folder;
     const Score s = scoreSet(folder, "im1.png", "im2.png", "im3.png").mean;
-    EXPECT_GE(s.psnr, 31.6);
+    EXPECT_GE(s.psnr, 31.8) << "mean " << s.psnr;
     EXPECT_GT(s.psnr, 31.55);
 }
 
 // The video set that shared/bench/video/make-set builds beside the checkout
-// (compressed clips, large motion, noise). ffmpeg's minterpolate is not
-// available to a test; plain averaging is, and on this set it is the bar
-// that matters: foliage and noise make it hard to beat there.
+// (compressed clips, large motion, noise). Plain averaging is scored here
+// and hard to beat on it (foliage, noise); minterpolate's mean is the
+// benchmark's figure for the same set.
 TEST(FootageQuality, VideoSetWellAboveAveraging) {
     const fs::path folder = fs::path(TWEENORA_VIDEO_SET_DIR) / "opencv-video";
     if (!fs::is_directory(folder))
@@ -157,6 +157,8 @@ TEST(FootageQuality, VideoSetWellAboveAveraging) {
     const SetScores s = scoreSet(folder, "im1.png", "im2.png", "im3.png");
     EXPECT_GE(s.mean.psnr, s.averagePsnr + 1.5);
     EXPECT_GT(s.worstGap, -0.5);
+    // minterpolate's mean on the set, measured by the quality benchmark.
+    EXPECT_GT(s.mean.psnr, 31.91) << "mean " << s.mean.psnr;
 }
 
 }  // namespace
