@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Invariants of the built-in network, loaded from the archive the build generates.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -135,6 +136,27 @@ TEST(NetworkQuality, OccludingDiscFarAboveAveraging) {
     const double blend = psnr(average(img0, img1, 0.5), exact, 6);
     EXPECT_GT(ours, 32.0);
     EXPECT_GT(ours, blend + 5.0);
+}
+
+TEST(NetworkQuality, FramesPastAMegapixelKeepTheirQuality) {
+    // Past a megapixel the finest level takes fewer warps and the flow is
+    // projected at half the resolution. The same scene a little wider than
+    // that must come out as well as just below it, and far above averaging.
+    const auto score = [](int64_t w) {
+        const auto scene = [w](double t) {
+            return discScene(832, w, 160.0, -48.0, 12.0, 24.0, 6.0, t);
+        };
+        const at::Tensor img0 = scene(0.0);
+        const at::Tensor img1 = scene(1.0);
+        const at::Tensor exact = scene(0.5);
+        const double blend = psnr(average(img0, img1, 0.5), exact, 48);
+        return std::pair{psnr(interpolate(img0, img1), exact, 48), blend};
+    };
+    const auto [below, belowBlend] = score(1200);  // 0.998 megapixels
+    const auto [past, pastBlend] = score(1280);    // 1.065 megapixels
+    EXPECT_GT(below, belowBlend + 8.0);
+    EXPECT_GT(past, pastBlend + 8.0);
+    EXPECT_GT(past, below - 0.5);
 }
 
 TEST(NetworkArguments, ThresholdReturnsTheNearerInputUntouched) {
