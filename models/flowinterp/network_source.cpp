@@ -17,9 +17,9 @@
 // match. Before sampling, each projected vector competes with its
 // neighbours' by how well the frames agree along them (flow fusion), and
 // where the samples still disagree the result is softened, as the place of
-// what they show is uncertain. Frames are PU21-encoded (0 .. about 2.3, perceptually uniform), so
-// differences weigh alike in dark and bright parts; the constants below are in
-// those units.
+// what they show is uncertain. Frames are PU21-encoded (0 .. about 2.3,
+// perceptually uniform), so differences weigh alike in dark and bright parts;
+// the constants below are in those units.
 #include "models/flowinterp/network_source.h"
 
 namespace tweenora::models {
@@ -382,23 +382,23 @@ def reliability(self, pair: Tensor, flows: Tensor, ratio: float) -> Tuple[Tensor
     return quality, quality * torch.exp(photo * photo * -25.0)
 )TS",
         R"TS(
-def fuse(self, guide: Tensor, ft: Tensor, t: float, r: int) -> Tensor:
+def fuse(self, guide: Tensor, ft: Tensor, along: Tensor, r: int) -> Tensor:
     # Flow fusion: every vector of the flow at t [1, 2, h, w] competes with
     # those r pixels away on its row and column, which are the likelier
     # answers at a motion boundary that the projection put a little off.
     # Each candidate is scored by how well the two frames (guide [2, 1, h,
     # w], luminance) agree along it, over 5 x 5 pixels, and the vectors
     # are averaged with weights that favour the better score steeply.
+    # along [2, 1, 1, 1] holds -t and 1 - t: the part of a vector that
+    # leads from t to each frame.
     h = ft.size(2)
     w = ft.size(3)
     p = torch.replication_pad2d(ft, [r, r, r, r])
     candidates = [ft, p[:, :, r:r + h, 0:w], p[:, :, r:r + h, 2 * r:2 * r + w],
                   p[:, :, 0:h, r:r + w], p[:, :, 2 * r:2 * r + h, r:r + w]]
-    reach = torch.full([2, 1, 1, 1], -t, dtype=ft.dtype, device=ft.device)
-    reach[1].fill_(1.0 - t)
     costs: List[Tensor] = []
     for f in candidates:
-        a = self.ops.warp(guide, f * reach, 0)
+        a = self.ops.warp(guide, f * along, 0)
         costs.append(self.ops.box((a[0:1] - a[1:2]).abs(), 2))
     weights = torch.softmax(torch.cat(costs, 1) * -100.0, 1)
     fused = torch.zeros_like(ft)
@@ -466,9 +466,11 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
         if hs != h or ws != w:
             guide = torch.adaptive_avg_pool2d(guide, [hs, ws])
     guide = guide.mean(1, keepdim=True)
+    along = torch.full([2, 1, 1, 1], -t, dtype=flows.dtype, device=flows.device)
+    along[1].fill_(1.0 - t)
     ft = filled[:, 0:2]
     for radius in [4.0, 8.0]:
-        ft = self.fuse(guide, ft, t, max(1, int(radius * float(ws) / float(w) + 0.5)))
+        ft = self.fuse(guide, ft, along, max(1, int(radius * float(ws) / float(w) + 0.5)))
     share0 = torch.clamp(filled[:, 3:4], 0.0, 1.0)
     if hs != h or ws != w:
         ft = self.ops.resize_flow(ft, h, w)
