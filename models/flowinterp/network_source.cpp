@@ -87,6 +87,12 @@ def prepare(self, x: Tensor) -> Tensor:
     return torch.nan_to_num(x.float(), 0.0, 64.0, -64.0).clamp_(-64.0, 64.0)
 )TS",
         R"TS(
+def past_megapixel(self, x: Tensor) -> bool:
+    # Frames past a megapixel hold less detail per pixel: several passes
+    # take cheaper paths for them, which their quality allows.
+    return x.size(2) * x.size(3) > 1000000
+)TS",
+        R"TS(
 def downsample(self, x: Tensor) -> Tensor:
     # Halves both sides (rounding up) by averaging 2 x 2 blocks.
     return torch.avg_pool2d(x, [2, 2], [2, 2], [0, 0], True, True, None)
@@ -262,14 +268,18 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int, like: Tensor) 
                 flow = self.refine(img, tgt, flow, 3 + steps, 10, False, 2)
             elif k < n - 1:
                 # The finest level refines this flow again from the same
-                # start, so fewer iterations per warp do here.
-                flow = self.refine(img, tgt, flow, 3 + steps, 6, False, 2)
+                # start, so fewer iterations per warp do here, and past a
+                # megapixel bilinear warps, as this level is large itself.
+                mode = 2
+                if self.ops.past_megapixel(pair):
+                    mode = 0
+                flow = self.refine(img, tgt, flow, 3 + steps, 6, False, mode)
             else:
                 # The finest level costs most: one warp fewer than the
                 # coarser levels, and none of the search; past a
                 # megapixel, whose pixels hold less detail each, two fewer.
                 warps = steps + 1
-                if img.size(2) * img.size(3) > 1000000:
+                if self.ops.past_megapixel(img):
                     warps = max(steps, 1)
                 flow = self.refine(img, tgt, flow, warps, 5, True, 0)
         else:
@@ -431,9 +441,9 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     small = torch.cat([torch.adaptive_avg_pool2d(img0, size), torch.adaptive_avg_pool2d(img1, size)], 0)
     quality, match = self.reliability(small, coarse, float(size[1]) / float(w))
     # Past a megapixel, half the resolution does for the projection too;
-    # the frames are still sampled at theirs.
+    # the frames are still sampled at theirs, bilinearly.
     q = quality
-    if hs * ws > 1000000:
+    if self.ops.past_megapixel(flows):
         flows = coarse
         hs = size[0]
         ws = size[1]
@@ -475,8 +485,13 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     if hs != h or ws != w:
         ft = self.ops.resize_flow(ft, h, w)
         share0 = torch.upsample_bilinear2d(share0, [h, w], False, None)
-    s0 = self.ops.warp(img0, ft * (-t), 2)
-    s1 = self.ops.warp(img1, ft * (1.0 - t), 2)
+    # Bicubic sampling keeps fine detail sharp; past a megapixel there is
+    # less of it, and bilinear costs a quarter.
+    mode = 2
+    if self.ops.past_megapixel(img0):
+        mode = 0
+    s0 = self.ops.warp(img0, ft * (-t), mode)
+    s1 = self.ops.warp(img1, ft * (1.0 - t), mode)
     # The gates come from the reliability maps, sampled where s0 and s1 were,
     # at the maps' resolution.
     fc = self.ops.resize_flow(ft, size[0], size[1])
