@@ -270,9 +270,7 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int, like: Tensor) 
                 # The finest level refines this flow again from the same
                 # start, so fewer iterations per warp do here, and past a
                 # megapixel bilinear warps, as this level is large itself.
-                mode = 2
-                if self.ops.past_megapixel(pair):
-                    mode = 0
+                mode = 0 if self.ops.past_megapixel(pair) else 2
                 flow = self.refine(img, tgt, flow, 3 + steps, 6, False, mode)
             else:
                 # The finest level costs most: one warp fewer than the
@@ -441,7 +439,7 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     small = torch.cat([torch.adaptive_avg_pool2d(img0, size), torch.adaptive_avg_pool2d(img1, size)], 0)
     quality, match = self.reliability(small, coarse, float(size[1]) / float(w))
     # Past a megapixel, half the resolution does for the projection too;
-    # the frames are still sampled at theirs, bilinearly.
+    # the frames are still sampled at theirs.
     q = quality
     if self.ops.past_megapixel(flows):
         flows = coarse
@@ -487,9 +485,7 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
         share0 = torch.upsample_bilinear2d(share0, [h, w], False, None)
     # Bicubic sampling keeps fine detail sharp; past a megapixel there is
     # less of it, and bilinear costs a quarter.
-    mode = 2
-    if self.ops.past_megapixel(img0):
-        mode = 0
+    mode = 0 if self.ops.past_megapixel(img0) else 2
     s0 = self.ops.warp(img0, ft * (-t), mode)
     s1 = self.ops.warp(img1, ft * (1.0 - t), mode)
     # The gates come from the reliability maps, sampled where s0 and s1 were,
