@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The two commands of the README: `make test` and `make demo`.
 BUILD ?= build
 JOBS ?= $(shell nproc)

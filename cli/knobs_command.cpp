@@ -11,7 +11,8 @@
 
 #include <DDImage/Knob.h>
 
-#include "cli/json.h"
+#include "cli/messages.h"
+#include "cli/options.h"
 #include "cli/session.h"
 #include "host/HostKnob.h"
 
@@ -211,10 +212,8 @@ int runKnobs(const Args& args) {
     }
     bool json = false;
     for (const std::string& arg : args) {
-        if (arg != "--json") {
-            std::cerr << "tweenora: error: knobs: unknown option '" << arg << "'\n" << kKnobsUsage;
-            return kExitUsage;
-        }
+        if (arg != "--json")
+            throw unknownOption("knobs", arg);
         json = true;
     }
     Session session;
@@ -231,11 +230,8 @@ int runInfo(const Args& args) {
         std::cout << kInfoUsage;
         return kExitOk;
     }
-    if (!args.empty()) {
-        std::cerr << "tweenora: error: info: unknown option '" << args.front() << "'\n"
-                  << kInfoUsage;
-        return kExitUsage;
-    }
+    if (!args.empty())
+        throw unknownOption("info", args.front());
     Session session;
     host::HostNode& node = session.createTweenora();
     std::ostringstream out;

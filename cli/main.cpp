@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-// tweenora: retimes image sequences through the Tweenora plug-in, headless.
+// tweenora: retimes image sequences and videos through the Tweenora plug-in, headless.
 #include <exception>
 #include <iostream>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/messages.h"
 #include "host/Error.h"
 
 namespace {
@@ -43,13 +44,17 @@ int main(int argc, char** argv) {
             std::cout << kUsage;
             return kExitOk;
         }
-        std::cerr << "tweenora: error: unknown command '" << command << "'\n" << kUsage;
+        std::cerr << errorLine("unknown command '" + command + "'") << kUsage;
         return kExitUsage;
+    } catch (const RenderFailure& e) {
+        std::cerr << errorLine(e.what());
+        return kExitRenderFailed;
     } catch (const tweenora::Error& e) {
-        std::cerr << "tweenora: error: " << e.what() << "\n";
+        std::cerr << errorLine(e.what());
         return kExitUsage;
     } catch (const std::exception& e) {
-        std::cerr << "tweenora: error: " << e.what() << "\n";
+        // What the node or libtorch lets through fails the render.
+        std::cerr << errorLine(e.what());
         return kExitRenderFailed;
     }
 }

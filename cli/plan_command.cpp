@@ -5,25 +5,23 @@
 // range is the one the node publishes, frame0 and frame1 are the frames the host
 // evaluated the node's two input copies at, and the position, timestep and road
 // come from the module's own query of the node (timing/frame_query.h).
-#include <dlfcn.h>
-#include <sys/stat.h>
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <DDImage/Iop.h>
 
 #include "cli/commands.h"
+#include "cli/messages.h"
+#include "cli/options.h"
 #include "cli/session.h"
-#include "cli/timing_options.h"
 #include "host/Clip.h"
 #include "host/Error.h"
 #include "host/PluginLoader.h"
@@ -71,23 +69,11 @@ private:
 };
 
 // The query lives in the plug-in the session loaded: the first Tweenora.so on
-// the same plug-in path. RTLD_NOLOAD only finds the already loaded module.
+// the same plug-in path.
 TweenoraFramePlanFunction findFramePlanQuery(const std::vector<std::string>& pluginPath) {
     const host::PluginLoader loader(pluginPath);
-    for (const std::string& directory : loader.searchPath()) {
-        const std::string path = directory + "/" + kPluginFile;
-        struct stat status {};
-        if (stat(path.c_str(), &status) != 0)
-            continue;
-        void* module = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-        if (!module)
-            break;
-        void* symbol = dlsym(module, TWEENORA_FRAME_PLAN_SYMBOL);
-        dlclose(module);  // the session's own handle keeps the module loaded
-        if (symbol)
-            return reinterpret_cast<TweenoraFramePlanFunction>(symbol);
-        break;
-    }
+    if (void* symbol = loader.findLoadedSymbol(kPluginFile, TWEENORA_FRAME_PLAN_SYMBOL))
+        return reinterpret_cast<TweenoraFramePlanFunction>(symbol);
     throw Error(std::string("the loaded ") + kPluginFile + " has no " + TWEENORA_FRAME_PLAN_SYMBOL +
                 " query (an older or foreign plug-in?)");
 }
@@ -110,20 +96,9 @@ const char* roadName(int32_t road) {
     }
 }
 
-// Shortest text that reads back as the same float32.
-std::string floatText(float value) {
-    if (std::isnan(value))
-        return "nan";
-    if (std::isinf(value))
-        return value > 0 ? "inf" : "-inf";
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
-
 // JSON has no NaN or infinity.
 std::string jsonFloat(float value) {
-    return std::isfinite(value) ? floatText(value) : "null";
+    return std::isfinite(value) ? shortestText(value) : "null";
 }
 
 int32_t contextFrame(const DD::Image::Op* input) {
@@ -133,24 +108,24 @@ int32_t contextFrame(const DD::Image::Op* input) {
 PlannedFrame planFrame(host::Script& script, host::HostNode& node, int32_t frame,
                        TweenoraFramePlanFunction query) {
     if (!script.validate(node, frame))
-        throw std::runtime_error(node.name() + ": " + node.errorMessage());
+        throw RenderFailure(node.name() + ": " + node.errorMessage());
     const DD::Image::Op* op = node.op();
     if (op->inputs() < 2 || !op->input(0) || !op->input(1))
-        throw std::runtime_error(node.name() + ": the host built no two input copies");
+        throw RenderFailure(node.name() + ": the host built no two input copies");
     PlannedFrame planned;
     planned.frame = frame;
     planned.frame0 = contextFrame(op->input(0));
     planned.frame1 = contextFrame(op->input(1));
     if (!query(static_cast<const void*>(op), &planned.plan, sizeof planned.plan))
-        throw std::runtime_error(node.name() + ": the plug-in does not answer for this node");
+        throw RenderFailure(node.name() + ": the plug-in does not answer for this node");
     // The host and the node must agree on what was asked for; a plan that
     // papered over a disagreement would mislead.
     if (planned.plan.frame0 != planned.frame0 || planned.plan.frame1 != planned.frame1)
-        throw std::runtime_error("frame " + std::to_string(frame) + ": the host evaluated the " +
-                                 "inputs at " + std::to_string(planned.frame0) + " and " +
-                                 std::to_string(planned.frame1) + ", the node maps to " +
-                                 std::to_string(planned.plan.frame0) + " and " +
-                                 std::to_string(planned.plan.frame1));
+        throw RenderFailure("frame " + std::to_string(frame) + ": the host evaluated the " +
+                            "inputs at " + std::to_string(planned.frame0) + " and " +
+                            std::to_string(planned.frame1) + ", the node maps to " +
+                            std::to_string(planned.plan.frame0) + " and " +
+                            std::to_string(planned.plan.frame1));
     return planned;
 }
 
@@ -167,9 +142,9 @@ void printText(std::ostream& out, int32_t first, int32_t last,
         << "  road\n";
     for (const PlannedFrame& f : frames) {
         out << std::setw(10) << f.frame << ' ' << std::setw(14)
-            << floatText(f.plan.requestedFramePosition) << ' ' << std::setw(10) << f.frame0 << ' '
-            << std::setw(10) << f.frame1 << ' ' << std::setw(12) << floatText(f.plan.timestep)
-            << "  " << roadName(f.plan.road) << '\n';
+            << shortestText(f.plan.requestedFramePosition) << ' ' << std::setw(10) << f.frame0
+            << ' ' << std::setw(10) << f.frame1 << ' ' << std::setw(12)
+            << shortestText(f.plan.timestep) << "  " << roadName(f.plan.road) << '\n';
     }
 }
 
@@ -201,13 +176,13 @@ std::string outsideRangeNote(const InputRange& range, const std::vector<PlannedF
         }
     if (!first)
         return {};
-    return "tweenora: note: " + std::to_string(count) + " output frame" + (count == 1 ? "" : "s") +
-           " (the first " + std::to_string(first->frame) +
-           ") map to source frames outside the input range " + std::to_string(lo) + "-" +
-           std::to_string(hi) + ", where the source holds its nearest frame (" +
+    return std::to_string(count) + " output frame" + (count == 1 ? "" : "s") + " (the first " +
+           std::to_string(first->frame) + ") map to source frames outside the input range " +
+           std::to_string(lo) + "-" + std::to_string(hi) +
+           ", where the source holds its nearest frame (" +
            std::to_string(std::clamp(first->frame0, lo, hi)) + " and " +
            std::to_string(std::clamp(first->frame1, lo, hi)) + " for frame " +
-           std::to_string(first->frame) + ")\n";
+           std::to_string(first->frame) + ")";
 }
 
 }  // namespace
@@ -229,7 +204,7 @@ int runPlan(const Args& args) {
                       << "  --range-only           print only the output range, as FIRST LAST\n";
             return kExitOk;
         } else {
-            throw Error("plan: unknown argument '" + args[i] + "' (see tweenora plan --help)");
+            throw unknownOption("plan", args[i]);
         }
     }
     if (!timing.range)
@@ -251,33 +226,26 @@ int runPlan(const Args& args) {
 
     // The published range is the same at every frame; read it where the input starts.
     if (!script.validate(node, range.start))
-        throw std::runtime_error(node.name() + ": " + node.errorMessage());
-    const auto* iop = node.opAs<DD::Image::Iop>();
-    if (!iop)
-        throw std::runtime_error(node.name() + ": not an image node");
-    const int32_t first = iop->first_frame();
-    const int32_t last = iop->last_frame();
+        throw RenderFailure(node.name() + ": " + node.errorMessage());
+    const DD::Image::Iop& iop = session.imageOf(node);
+    const int32_t first = iop.first_frame();
+    const int32_t last = iop.last_frame();
     if (rangeOnly) {
         // For scripts: two numbers a shell's `read FIRST LAST` takes as they are.
         std::cout << first << ' ' << last << '\n';
         return kExitOk;
     }
 
-    std::vector<int32_t> frames;
-    if (timing.frames) {
-        frames = *timing.frames;
-    } else {
-        if (frameCount(first, last) > kMaxListedFrames)
-            throw Error("plan: the output range " + std::to_string(first) + " to " +
-                        std::to_string(last) + " has more than " +
-                        std::to_string(kMaxListedFrames) + " frames; choose some with --frames");
-        for (int64_t frame = first; frame <= last; ++frame)
-            frames.push_back(static_cast<int32_t>(frame));
-    }
+    const std::optional<std::vector<int32_t>> frames =
+        timing.frames ? timing.frames : everyFrame(first, last);
+    if (!frames)
+        throw Error("plan: the output range " + std::to_string(first) + " to " +
+                    std::to_string(last) + " has more than " + std::to_string(kMaxListedFrames) +
+                    " frames; choose some with --frames");
 
     std::vector<PlannedFrame> planned;
-    planned.reserve(frames.size());
-    for (const int32_t frame : frames)
+    planned.reserve(frames->size());
+    for (const int32_t frame : *frames)
         planned.push_back(planFrame(script, node, frame, query));
 
     std::ostringstream out;
@@ -286,7 +254,8 @@ int runPlan(const Args& args) {
     else
         printText(out, first, last, planned);
     std::cout << out.str();
-    std::cerr << outsideRangeNote(range, planned);
+    if (const std::string note = outsideRangeNote(range, planned); !note.empty())
+        std::cerr << noteLine(note);
     return kExitOk;
 }
 

@@ -50,7 +50,6 @@ public:
     //! Closing summary line (not when quiet).
     void finish(const std::string& summary);
 
-    Style style() const { return style_; }
     double elapsedSeconds() const;
 
 private:

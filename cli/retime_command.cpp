@@ -25,20 +25,21 @@
 #include <DDImage/ImagePlane.h>
 #include <DDImage/Iop.h>
 
-#include "cli/colour_management.h"
 #include "cli/commands.h"
-#include "cli/image_io.h"
-#include "cli/input_notes.h"
-#include "cli/media_io.h"
-#include "cli/output_guard.h"
+#include "cli/messages.h"
+#include "cli/options.h"
 #include "cli/progress.h"
-#include "cli/sequence.h"
 #include "cli/session.h"
-#include "cli/timing_options.h"
 #include "host/Clip.h"
 #include "host/Error.h"
 #include "host/HostKnob.h"
 #include "host/Script.h"
+#include "host/plane_copy.h"
+#include "media/colour/colour_spaces.h"
+#include "media/open.h"
+#include "media/safe_write.h"
+#include "media/sequence/input_notes.h"
+#include "media/sequence/pattern.h"
 
 namespace tweenora::cli {
 
@@ -89,16 +90,21 @@ const char* const kRetimeOptions =
 // unless asked for, since blending them is rarely what a compositor wants.
 const char* const kDefaultChannels = "rgba";
 
+using media::Colorspace;
+using media::InputFrames;
+using media::OutputFrames;
+
 struct RetimeOptions {
     std::string input;
     std::string output;
     TimingOptions timing;
     std::string channels = kDefaultChannels;
-    Colorspace colorspace = Colorspace::Auto;
-    std::string colourSpace;  //!< a configuration's colour space, "" for the built-in rules
-    bool listColourSpaces = false;
+    Colorspace colorspace =
+        Colorspace::Auto;     //!< the built-in rules (--colorspace auto, linear, srgb)
+    std::string configSpace;  //!< a colour space of the configuration, "" for the built-in rules
+    bool listConfigSpaces = false;
     bool floatData = false;
-    std::optional<FrameRate> fps;
+    std::optional<media::FrameRate> fps;
     std::string codec;
     std::optional<int> crf;
     bool cpu = false;
@@ -109,14 +115,6 @@ struct RetimeOptions {
     bool quiet = false;
     bool help = false;
 };
-
-int parseCount(const std::string& option, const std::string& text, int minimum) {
-    const double value = parseNumber(option, text);
-    if (value != std::floor(value) || value < minimum || value > 1 << 20)
-        throw Error(option + ": '" + text + "' is not a whole number of at least " +
-                    std::to_string(minimum));
-    return int(value);
-}
 
 RetimeOptions parseOptions(const Args& args) {
     RetimeOptions options;
@@ -137,12 +135,12 @@ RetimeOptions parseOptions(const Args& args) {
         } else if (arg == "--colorspace") {
             const std::string name = value();
             if (name == "list") {
-                options.listColourSpaces = true;
+                options.listConfigSpaces = true;
             } else if (name == "auto" || name == "linear" || name == "srgb") {
-                options.colorspace = parseColorspace(name);
+                options.colorspace = media::parseColorspace(name);
             } else {
                 // Read and written as they are, converted by the configuration.
-                options.colourSpace = name;
+                options.configSpace = name;
                 options.colorspace = Colorspace::Linear;
             }
         } else if (arg == "--float") {
@@ -166,12 +164,12 @@ RetimeOptions parseOptions(const Args& args) {
         } else if (arg == "--quiet") {
             options.quiet = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            throw Error("retime: unknown option '" + arg + "' (see tweenora retime --help)");
+            throw unknownOption("retime", arg);
         } else {
             positional.push_back(arg);
         }
     }
-    if (options.help || options.listColourSpaces)
+    if (options.help || options.listConfigSpaces)
         return options;
     if (positional.size() != 2)
         throw Error("retime: give INPUT and OUTPUT (see tweenora retime --help)");
@@ -189,17 +187,12 @@ std::vector<int> outputFrames(int first, int last, const TimingOptions& timing) 
         throw Error("the node's output range " + std::to_string(first) + "-" +
                     std::to_string(last) + " holds no frames (is the input range a single frame?)");
     if (!timing.frames) {
-        // 64-bit: a range ending at the int32 limit must neither wrap nor allocate without bound.
-        const int64_t count = int64_t(last) - int64_t(first) + 1;
-        if (count > kMaxListedFrames)
+        const std::optional<std::vector<int32_t>> frames = everyFrame(first, last);
+        if (!frames)
             throw Error("the node's output range " + std::to_string(first) + "-" +
                         std::to_string(last) + " holds more than " +
                         std::to_string(kMaxListedFrames) + " frames; choose some with --frames");
-        std::vector<int> frames;
-        frames.reserve(size_t(count));
-        for (int64_t frame = first; frame <= last; ++frame)
-            frames.push_back(int(frame));
-        return frames;
+        return std::vector<int>(frames->begin(), frames->end());
     }
     for (int frame : *timing.frames)
         if (frame < first || frame > last)
@@ -213,9 +206,9 @@ void refuseToOverwriteInputs(const OutputFrames& output, const std::vector<int>&
                              const std::vector<std::string>& inputPaths) {
     std::set<std::string> inputs;
     for (const std::string& path : inputPaths)
-        inputs.insert(canonicalPath(path));
+        inputs.insert(media::canonicalPath(path));
     for (const std::string& path : output.paths(frames)) {
-        if (inputs.count(canonicalPath(path)))
+        if (inputs.count(media::canonicalPath(path)))
             throw Error("refusing to write '" + path + "': it is an input file");
     }
 }
@@ -231,46 +224,12 @@ void removeStalePartialsOf(const OutputFrames& output, const std::vector<int>& f
     }
     std::vector<std::string> removed;
     for (const auto& [folder, names] : namesByFolder)
-        for (std::string& path : removeStalePartials(folder, names))
+        for (std::string& path : media::removeStalePartials(folder, names))
             removed.push_back(std::move(path));
     if (!removed.empty() && !quiet)
-        std::cerr << "tweenora: note: removed " << removed.size() << " partial file"
-                  << (removed.size() == 1 ? "" : "s") << " left by an earlier run, such as "
-                  << removed.front() << "\n";
-}
-
-// The node's packed planes, one per layer, as one frame of planar channels.
-// Planes span whole layers, so an RGB input's rgba plane carries an alpha the
-// input never had (zeros, which would make a PNG transparent black): only the
-// node's output channels are kept.
-host::ClipFrame frameFromPlanes(const std::vector<DD::Image::ImagePlane>& planes,
-                                const DD::Image::Format& format,
-                                const DD::Image::ChannelSet& channels) {
-    host::ClipFrame frame;
-    frame.format = format;
-    bool first = true;
-    for (const DD::Image::ImagePlane& plane : planes) {
-        const DD::Image::Box& box = plane.bounds();
-        if (first)
-            frame.box = box;
-        first = false;
-        const float* data = plane.readable();
-        foreach (z, plane.channels()) {
-            if (!channels.contains(z))
-                continue;
-            std::vector<float>& out = frame.planes[z];
-            out.assign(size_t(box.w()) * box.h(), 0.0f);
-            if (!data)
-                continue;
-            const int slot = plane.chanNo(z);
-            for (int y = 0; y < box.h(); ++y)
-                for (int x = 0; x < box.w(); ++x)
-                    out[size_t(y) * box.w() + x] =
-                        data[size_t(y) * plane.rowStride() + size_t(x) * plane.colStride() +
-                             size_t(slot) * plane.chanStride()];
-        }
-    }
-    return frame;
+        std::cerr << noteLine("removed " + std::to_string(removed.size()) + " partial file" +
+                              (removed.size() == 1 ? "" : "s") +
+                              " left by an earlier run, such as " + removed.front());
 }
 
 // The cores this process may run on: a farm task often gets fewer than the machine has.
@@ -288,77 +247,87 @@ std::string secondsText(double seconds) {
     return text;
 }
 
-}  // namespace
+int listConfigSpaces() {
+    const media::ColourSpaces spaces;
+    std::cerr << "colour spaces of the configuration " << spaces.configName() << ":\n";
+    for (const std::string& name : spaces.names())
+        std::cout << name << "\n";
+    return kExitOk;
+}
 
-int runRetime(const Args& args) {
-    RetimeOptions options = parseOptions(args);
-    if (options.help) {
-        std::cout << kRetimeUsage << timingOptionsHelp() << kRetimeOptions;
-        return kExitOk;
-    }
-    if (options.listColourSpaces) {
-        const ColourSpaces spaces;
-        std::cerr << "colour spaces of the configuration " << spaces.configName() << ":\n";
-        for (const std::string& name : spaces.names())
-            std::cout << name << "\n";
-        return kExitOk;
-    }
-    installInterruptCleanup();
+// The input and output as opened, with the colour conversions they need.
+struct Media {
+    std::shared_ptr<InputFrames> frames;
+    std::unique_ptr<OutputFrames> output;
+};
 
+std::optional<media::FrameSpan> inputSpan(const TimingOptions& timing) {
+    if (!timing.range)
+        return std::nullopt;
+    return spanOf(*timing.range);
+}
+
+// Opens the input, decides how its colour is read (a configuration's space, an
+// ICC profile, or the built-in rules) and opens the output to write it back so.
+Media openMedia(const RetimeOptions& options) {
+    const std::optional<media::FrameSpan> span = inputSpan(options.timing);
     std::unique_ptr<InputFrames> opened =
-        openInputFrames(options.input, options.timing.range, options.colorspace);
-    const std::shared_ptr<const ColourSpaces> spaces =
-        colourSpacesFor(options.colourSpace, options.colorspace, *opened);
+        media::openInputFrames(options.input, span, options.colorspace);
+    const std::shared_ptr<const media::ColourSpaces> spaces =
+        media::colourSpacesFor(options.configSpace, options.colorspace, *opened);
     const std::string managed =
-        managedColourSpace(options.colourSpace, options.colorspace, *opened, *spaces);
+        media::managedColourSpace(options.configSpace, options.colorspace, *opened, *spaces);
     // A space the file declares applies to integer outputs; float EXR stays linear.
-    const bool writeManaged =
-        !managed.empty() && (!options.colourSpace.empty() || writesIntegerImages(options.output));
-    const ProfileChoice profile =
-        managed.empty() ? profileColorspace(options.colorspace, *opened) : ProfileChoice{};
-    if (!options.quiet && !managed.empty() && options.colourSpace.empty())
-        std::cerr << "tweenora: note: '" << opened->paths().front() << "' declares '" << managed
-                  << "': converted through the colour configuration " << spaces->configName()
-                  << "\n";
+    const bool writeManaged = !managed.empty() && (!options.configSpace.empty() ||
+                                                   media::writesIntegerImages(options.output));
+    const media::ProfileChoice profile = managed.empty()
+                                             ? media::profileColorspace(options.colorspace, *opened)
+                                             : media::ProfileChoice{};
+    if (!options.quiet && !managed.empty() && options.configSpace.empty())
+        std::cerr << noteLine("'" + opened->paths().front() + "' declares '" + managed +
+                              "': converted through the colour configuration " +
+                              spaces->configName());
     if (!options.quiet && !profile.note.empty())
-        std::cerr << "tweenora: note: " << profile.note << "\n";
+        std::cerr << noteLine(profile.note);
     if (!managed.empty()) {
         if (options.colorspace == Colorspace::Auto)
-            opened = openInputFrames(options.input, options.timing.range, Colorspace::Linear);
-        opened = convertedInput(std::move(opened), spaces, managed);
+            opened = media::openInputFrames(options.input, span, Colorspace::Linear);
+        opened = media::convertedInput(std::move(opened), spaces, managed);
     } else if (profile.colorspace != Colorspace::Auto) {
-        opened = openInputFrames(options.input, options.timing.range, profile.colorspace);
+        opened = media::openInputFrames(options.input, span, profile.colorspace);
     }
-    const std::shared_ptr<InputFrames> frames = std::move(opened);
-    WriteSettings settings;
+    Media opening;
+    opening.frames = std::move(opened);
+    const InputFrames& frames = *opening.frames;
+    media::WriteSettings settings;
     // Integer outputs of a linear-profiled input stay linear, as it was.
     settings.colorspace = writeManaged || profile.colorspace == Colorspace::Linear
                               ? Colorspace::Linear
                               : options.colorspace;
     settings.floatData = options.floatData;
-    settings.inputType = frames->header().sampleType;
-    settings.layout = frames->header().layout;
-    VideoSettings video;
-    video.frameRate = options.fps                   ? *options.fps
-                      : frames->frameRate().num > 0 ? frames->frameRate()
-                                                    : FrameRate{};
+    settings.inputType = frames.header().sampleType;
+    settings.layout = frames.header().layout;
+    media::VideoSettings video;
+    video.frameRate = options.fps                  ? *options.fps
+                      : frames.frameRate().num > 0 ? frames.frameRate()
+                                                   : media::FrameRate{};
     video.codec = options.codec;
     video.crf = options.crf;
     video.colorspace = options.colorspace;
-    std::unique_ptr<OutputFrames> output = makeOutputFrames(options.output, settings, video);
+    opening.output = media::makeOutputFrames(options.output, settings, video);
     if (writeManaged)
-        output = convertedOutput(std::move(output), spaces, managed);
-    if (!isVideoName(options.input) && !options.quiet)
-        std::cerr << formatMismatchNote(frames->header(), options.colorspace);
-    // The node would fill its input range from the clip on its first
-    // validation; set now, it maps the very first frame right, so the host
-    // decodes no source frame the run does not need.
-    if (!options.timing.range)
-        options.timing.range = InputRange{frames->firstFrame(), frames->lastFrame()};
+        opening.output = media::convertedOutput(std::move(opening.output), spaces, managed);
+    if (!media::isVideoName(options.input) && !options.quiet)
+        std::cerr << noteLines(media::formatMismatchNote(frames.header(), options.colorspace));
     if (!options.quiet)
-        for (const std::string& note : frames->notes())
-            std::cerr << "tweenora: note: " << note << "\n";
+        for (const std::string& note : frames.notes())
+            std::cerr << noteLine(note);
+    return opening;
+}
 
+// The process-wide settings the node and libtorch read: the device, the
+// threads, and with --quiet no console lines from the node.
+void prepareProcess(const RetimeOptions& options) {
     // The node reads the device index where a batch render's --gpu leaves it.
     if (options.gpu)
         ::setenv("LUMAQUARRY_NUKE_GPU_INDEX", std::to_string(*options.gpu).c_str(), 1);
@@ -372,11 +341,13 @@ int runRetime(const Args& args) {
             ::close(devNull);
         }
     }
+}
 
-    Session session(options.pluginPath);
+// Source -> Tweenora, the knobs set from the options.
+host::HostNode& buildGraph(Session& session, const std::shared_ptr<InputFrames>& frames,
+                           const RetimeOptions& options) {
     host::Script& script = session.script();
-    auto clip = std::make_shared<host::Clip>(frames);
-    host::HostNode& source = script.createSource(clip);
+    host::HostNode& source = script.createSource(std::make_shared<host::Clip>(frames));
     host::HostNode& node = session.createTweenora();
     script.connect(node, 0, source);
     node.setKnob("input_channels", options.channels);
@@ -387,98 +358,143 @@ int runRetime(const Args& args) {
     applyTimingOptions(node, options.timing);
     if (node.knob("colorspace_convert")->valueText() == "true")
         frames->watchEncodingRange(node.knob("input_channels")->channelSet());
+    return node;
+}
 
-    // The published range is the same at every frame. Validating decodes the
-    // source frames that frame needs: take one the run renders anyway.
-    const auto renderStart = std::chrono::steady_clock::now();
-    const int probeFrame =
-        options.timing.frames ? options.timing.frames->front() : frames->firstFrame();
-    if (!script.validate(node, probeFrame)) {
-        if (!frames->failure().empty())
-            throw Error(frames->failure());
-        std::cerr << "tweenora: error: " << node.name() << ": " << node.errorMessage() << "\n";
-        return kExitRenderFailed;
-    }
-    const auto* iop = node.opAs<DD::Image::Iop>();
-    if (!iop)
-        throw Error(node.name() + " is not an image node");
-    const std::vector<int> outFrames =
-        outputFrames(iop->first_frame(), iop->last_frame(), options.timing);
-    // Every frame carries the input's channels and format (mismatched input
-    // frames were refused); only the box follows the frames.
-    const DD::Image::ChannelSet channels = iop->channels();
-    const DD::Image::Format format = iop->format();
-    refuseToOverwriteInputs(*output, outFrames, frames->paths());
-    output->open(format);
-    removeStalePartialsOf(*output, outFrames, options.quiet);
+// A decode failure surfaces as the node's error or an exception; the source's
+// own message names the file, and unreadable input is a usage error.
+void throwDecodeFailure(const InputFrames& frames) {
+    if (!frames.failure().empty())
+        throw Error(frames.failure());
+}
 
-    Progress progress(Progress::styleFor(options.quiet), int(outFrames.size()), std::cerr);
-    // The node's pass messages ("Interpolating (pass 2/6)") join the display live.
-    node.setProgressListener([&progress](const std::string& text) { progress.message(text); });
+struct Rendered {
+    size_t frames = 0;
     double writeSeconds = 0.0;
+};
+
+// Renders and writes every output frame in order. Throws RenderFailure naming
+// the frame when the node or the output fails it.
+Rendered renderFrames(host::Script& script, host::HostNode& node, InputFrames& frames,
+                      OutputFrames& output, const std::vector<int>& outFrames,
+                      const DD::Image::Format& format, const DD::Image::ChannelSet& channels,
+                      Progress& progress, bool quiet) {
+    Rendered rendered;
     bool notedDropped = false;
     for (int frame : outFrames) {
+        const std::string framePrefix = "frame " + std::to_string(frame) + ": ";
         progress.beginFrame(frame);
         std::vector<DD::Image::ImagePlane> planes;
         try {
             planes = script.render(node, frame, channels);
         } catch (const Error&) {
             // A source file that fails to decode surfaces here or below.
-            if (frames->failure().empty())
+            if (frames.failure().empty())
                 throw;
         } catch (const std::exception& e) {
             // What the node lets through (device selection failing, say).
-            std::cerr << "tweenora: error: frame " << frame << ": " << e.what() << "\n";
-            return kExitRenderFailed;
+            throw RenderFailure(framePrefix + e.what());
         }
-        if (!frames->failure().empty())
-            throw Error(frames->failure());
-        if (const std::string notes = frames->takeNotes(); !notes.empty() && !options.quiet)
-            std::cerr << notes;
-        if (node.hasError()) {
-            std::cerr << "tweenora: error: frame " << frame << ": " << node.errorMessage() << "\n";
-            return kExitRenderFailed;
-        }
+        throwDecodeFailure(frames);
+        if (const std::string notes = frames.takeNotes(); !notes.empty() && !quiet)
+            std::cerr << noteLines(notes);
+        if (node.hasError())
+            throw RenderFailure(framePrefix + node.errorMessage());
         const auto writeStart = std::chrono::steady_clock::now();
         std::vector<std::string> dropped;
         try {
-            dropped = output->write(frame, frameFromPlanes(planes, format, channels));
+            dropped = output.write(frame, host::frameFromPlanes(planes, format, channels));
         } catch (const Error& e) {
-            std::cerr << "tweenora: error: frame " << frame << ": " << e.what() << "\n";
-            return kExitRenderFailed;
+            throw RenderFailure(framePrefix + e.what());
         }
-        writeSeconds +=
+        rendered.writeSeconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - writeStart).count();
-        if (!dropped.empty() && !notedDropped && !options.quiet) {
+        if (!dropped.empty() && !notedDropped && !quiet) {
             std::string names;
             for (const std::string& name : dropped)
                 names += (names.empty() ? "" : ", ") + name;
-            std::cerr << "tweenora: note: " << output->text() << " cannot hold " << names
-                      << "; written without\n";
+            std::cerr << noteLine(output.text() + " cannot hold " + names + "; written without");
             notedDropped = true;
         }
-        progress.endFrame(output->shownAs(frame));
+        progress.endFrame(output.shownAs(frame));
+        ++rendered.frames;
     }
+    return rendered;
+}
+
+std::string summary(const Rendered& rendered, const OutputFrames& output, const InputFrames& frames,
+                    double seconds) {
+    char rate[32];
+    std::snprintf(rate, sizeof(rate), "%.3g", rendered.frames / std::max(seconds, 1e-9));
+    return "wrote " + std::to_string(rendered.frames) +
+           (rendered.frames == 1 ? " frame to " : " frames to ") + output.text() + " in " +
+           secondsText(seconds) + " (" + rate + " frames/s; " +
+           std::to_string(frames.framesDecoded()) + " source frames read, " +
+           std::to_string(frames.decodes()) + " decodes; " + secondsText(frames.decodeSeconds()) +
+           " reading, " + secondsText(rendered.writeSeconds) + " writing)";
+}
+
+}  // namespace
+
+int runRetime(const Args& args) {
+    RetimeOptions options = parseOptions(args);
+    if (options.help) {
+        std::cout << kRetimeUsage << timingOptionsHelp() << kRetimeOptions;
+        return kExitOk;
+    }
+    if (options.listConfigSpaces)
+        return listConfigSpaces();
+    media::installInterruptCleanup();
+
+    Media opened = openMedia(options);
+    InputFrames& frames = *opened.frames;
+    OutputFrames& output = *opened.output;
+    // The node would fill its input range from the clip on its first
+    // validation; set now, it maps the very first frame right, so the host
+    // decodes no source frame the run does not need.
+    if (!options.timing.range)
+        options.timing.range = InputRange{frames.firstFrame(), frames.lastFrame()};
+    prepareProcess(options);
+
+    Session session(options.pluginPath);
+    host::Script& script = session.script();
+    host::HostNode& node = buildGraph(session, opened.frames, options);
+
+    // The published range is the same at every frame. Validating decodes the
+    // source frames that frame needs: take one the run renders anyway.
+    const auto renderStart = std::chrono::steady_clock::now();
+    const int probeFrame =
+        options.timing.frames ? options.timing.frames->front() : frames.firstFrame();
+    if (!script.validate(node, probeFrame)) {
+        throwDecodeFailure(frames);
+        throw RenderFailure(node.name() + ": " + node.errorMessage());
+    }
+    const DD::Image::Iop& iop = session.imageOf(node);
+    const std::vector<int> outFrames =
+        outputFrames(iop.first_frame(), iop.last_frame(), options.timing);
+    // Every frame carries the input's channels and format (mismatched input
+    // frames were refused); only the box follows the frames.
+    const DD::Image::ChannelSet channels = iop.channels();
+    const DD::Image::Format format = iop.format();
+    refuseToOverwriteInputs(output, outFrames, frames.paths());
+    output.open(format);
+    removeStalePartialsOf(output, outFrames, options.quiet);
+
+    Progress progress(Progress::styleFor(options.quiet), int(outFrames.size()), std::cerr);
+    // The node's pass messages ("Interpolating (pass 2/6)") join the display live.
+    node.setProgressListener([&progress](const std::string& text) { progress.message(text); });
+    const Rendered rendered = renderFrames(script, node, frames, output, outFrames, format,
+                                           channels, progress, options.quiet);
     script.close(node);
     try {
-        output->finish();
+        output.finish();
     } catch (const Error& e) {
-        std::cerr << "tweenora: error: " << e.what() << "\n";
-        return kExitRenderFailed;
+        throw RenderFailure(e.what());
     }
-
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - renderStart).count();
-    char rate[32];
-    std::snprintf(rate, sizeof(rate), "%.3g", outFrames.size() / std::max(seconds, 1e-9));
     node.setProgressListener({});
-    progress.finish("wrote " + std::to_string(outFrames.size()) +
-                    (outFrames.size() == 1 ? " frame to " : " frames to ") + output->text() +
-                    " in " + secondsText(seconds) + " (" + rate + " frames/s; " +
-                    std::to_string(frames->framesDecoded()) + " source frames read, " +
-                    std::to_string(frames->decodes()) + " decodes; " +
-                    secondsText(frames->decodeSeconds()) + " reading, " +
-                    secondsText(writeSeconds) + " writing)");
+    progress.finish(summary(rendered, output, frames, seconds));
     return kExitOk;
 }
 

@@ -9,6 +9,10 @@
 #include "host/PluginLoader.h"
 #include "host/Script.h"
 
+namespace DD::Image {
+class Iop;
+}  // namespace DD::Image
+
 namespace tweenora::cli {
 
 //! Loads Tweenora.so from the plug-in path (the given directories first, then
@@ -21,6 +25,8 @@ public:
     host::Script& script() { return script_; }
     //! A new Tweenora node (the panel built, nothing connected).
     host::HostNode& createTweenora(const std::string& name = "Tweenora1");
+    //! node's operator as an image operator. Throws RenderFailure when it is none.
+    static const DD::Image::Iop& imageOf(host::HostNode& node);
 
 private:
     host::PluginLoader loader_;

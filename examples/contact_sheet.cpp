@@ -19,10 +19,10 @@
 #include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 
-#include "cli/sequence.h"
 #include "examples/bitmap_font.h"
 #include "examples/tool_main.h"
 #include "host/Error.h"
+#include "media/sequence/pattern.h"
 
 namespace {
 
@@ -165,7 +165,7 @@ struct Row {
 
 void addSequence(Row& row, const std::string& pattern, int thumbWidth,
                  const std::map<int, double>* positions) {
-    const tweenora::cli::SequencePattern sequence(pattern);
+    const tweenora::media::SequencePattern sequence(pattern);
     const std::vector<int> frames = sequence.framesOnDisk();
     if (frames.empty())
         throw Error("no files match '" + pattern + "'");

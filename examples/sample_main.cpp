@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/sequence.h"
 #include "examples/sample_scene.h"
 #include "examples/tool_main.h"
 #include "host/Error.h"
+#include "media/sequence/pattern.h"
 
 namespace {
 
@@ -128,7 +128,7 @@ int run(const std::vector<std::string>& args) {
             command.halfFloat);
         return EXIT_SUCCESS;
     }
-    const tweenora::cli::SequencePattern pattern(command.output);
+    const tweenora::media::SequencePattern pattern(command.output);
     for (int frame = command.first; frame <= command.last; ++frame)
         tweenora::examples::writeSampleExr(
             tweenora::examples::renderSampleFrame(frame, command.options), pattern.path(frame),

@@ -16,6 +16,7 @@
 #include <DDImage/OutputContext.h>
 
 #include "host/Error.h"
+#include "host/text.h"
 
 namespace tweenora::host {
 
@@ -29,12 +30,6 @@ std::string trim(const std::string& text) {
         return std::string();
     const size_t last = text.find_last_not_of(" \t\r\n");
     return text.substr(first, last - first + 1);
-}
-
-std::string lower(std::string text) {
-    for (char& c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 // The shortest text that reads back as the same value of the field's type.
@@ -270,7 +265,7 @@ void HostKnob::setFromText(const std::string& rawText) {
             return;
         }
         case DD::Image::BOOL_KNOB: {
-            const std::string word = lower(text);
+            const std::string word = lowerCase(text);
             if (word == "true" || word == "on" || word == "yes" || word == "1")
                 storeValue(1.0, -1);
             else if (word == "false" || word == "off" || word == "no" || word == "0")
@@ -286,7 +281,7 @@ void HostKnob::setFromText(const std::string& rawText) {
                     return;
                 }
             for (size_t i = 0; i < entries_.size(); ++i)
-                if (lower(entries_[i]) == lower(text)) {
+                if (lowerCase(entries_[i]) == lowerCase(text)) {
                     storeValue(double(i), -1);
                     return;
                 }

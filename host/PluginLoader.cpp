@@ -2,6 +2,7 @@
 // PluginLoader: the plug-in path from the caller, NUKE_PATH and the build, and loading.
 #include "host/PluginLoader.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -65,6 +66,22 @@ void PluginLoader::load(const std::string& fileName) {
         const char* reason = DD::Image::plugin_error();
         throw Error("cannot load plug-in " + fileName + ": " + (reason ? reason : "unknown error"));
     }
+}
+
+void* PluginLoader::findLoadedSymbol(const std::string& fileName, const char* symbol) const {
+    for (const std::string& dir : searchPath_) {
+        const std::string path = dir + "/" + fileName;
+        if (!isFile(path))
+            continue;
+        // RTLD_NOLOAD finds the module only when it is already loaded.
+        void* module = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+        if (!module)
+            return nullptr;
+        void* address = ::dlsym(module, symbol);
+        ::dlclose(module);  // the loader's own handle keeps the module loaded
+        return address;
+    }
+    return nullptr;
 }
 
 }  // namespace tweenora::host

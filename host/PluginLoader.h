@@ -19,6 +19,10 @@ public:
     //! naming the file and the loader's reason when it cannot be loaded.
     void load(const std::string& fileName);
     const std::vector<std::string>& searchPath() const { return searchPath_; }
+    //! The address of symbol in fileName as already loaded from this path (the
+    //! first directory that has the file); null when that file is not loaded or
+    //! lacks the symbol. Loads nothing.
+    void* findLoadedSymbol(const std::string& fileName, const char* symbol) const;
 
 private:
     std::vector<std::string> searchPath_;

@@ -40,11 +40,13 @@
 #include <DDImage/ChannelSet.h>
 #include <DDImage/ImagePlane.h>
 
-#include "cli/image_io.h"
+#include "examples/footage_score.h"
 #include "host/Clip.h"
 #include "host/Error.h"
 #include "host/PluginLoader.h"
 #include "host/Script.h"
+#include "host/plane_copy.h"
+#include "media/sequence/image_io.h"
 
 namespace {
 
@@ -151,16 +153,16 @@ Options parseOptions(int argc, char** argv) {
 
 // --- Images as 8-bit sRGB, the scale the scores use ------------------------
 
-struct Rgb8 {
-    int width = 0, height = 0;
-    std::vector<unsigned char> values;  // rows bottom-up, channels interleaved
-};
+using tweenora::examples::averaged;
+using tweenora::examples::Rgb8;
+using tweenora::examples::score;
+using tweenora::examples::Score;
 
 const DD::Image::Channel kRgb[3] = {DD::Image::Chan_Red, DD::Image::Chan_Green,
                                     DD::Image::Chan_Blue};
 
 unsigned char encode8(float linear) {
-    const float v = tweenora::cli::linearToSrgb(std::clamp(linear, 0.0f, 1.0f));
+    const float v = tweenora::media::linearToSrgb(std::clamp(linear, 0.0f, 1.0f));
     return static_cast<unsigned char>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f));
 }
 
@@ -173,31 +175,6 @@ Rgb8 toRgb8(const ClipFrame& frame) {
             image.values[i * 3 + size_t(c)] = encode8(plane[i]);
     }
     return image;
-}
-
-Rgb8 averaged(const Rgb8& a, const Rgb8& b) {
-    Rgb8 out = a;
-    for (size_t i = 0; i < out.values.size(); ++i)
-        out.values[i] = static_cast<unsigned char>((int(a.values[i]) + b.values[i] + 1) / 2);
-    return out;
-}
-
-struct Score {
-    double psnr = 0.0, ie = 0.0;
-};
-
-Score score(const Rgb8& result, const Rgb8& truth) {
-    if (result.width != truth.width || result.height != truth.height)
-        throw Error("result and true frame differ in size");
-    double squared = 0.0, absolute = 0.0;
-    for (size_t i = 0; i < truth.values.size(); ++i) {
-        const double d = double(result.values[i]) - double(truth.values[i]);
-        squared += d * d;
-        absolute += std::fabs(d);
-    }
-    const double n = double(truth.values.size());
-    const double mse = squared / n;
-    return {mse > 0.0 ? 10.0 * std::log10(255.0 * 255.0 / mse) : 99.0, absolute / n};
 }
 
 // --- The node --------------------------------------------------------------
@@ -264,25 +241,7 @@ private:
 
     static ClipFrame framesFromPlanes(const std::vector<DD::Image::ImagePlane>& planes,
                                       const ClipFrame& like) {
-        ClipFrame frame;
-        frame.box = like.box;
-        frame.format = like.format;
-        for (const DD::Image::ImagePlane& plane : planes) {
-            const DD::Image::Box& box = plane.bounds();
-            const float* data = plane.readable();
-            for (DD::Image::Channel z : kRgb) {
-                if (!plane.channels().contains(z))
-                    continue;
-                std::vector<float>& out = frame.planes[z];
-                out.assign(size_t(box.w()) * box.h(), 0.0f);
-                const int slot = plane.chanNo(z);
-                for (int y = 0; y < box.h(); ++y)
-                    for (int x = 0; x < box.w(); ++x)
-                        out[size_t(y) * box.w() + x] =
-                            data[size_t(y) * plane.rowStride() + size_t(x) * plane.colStride() +
-                                 size_t(slot) * plane.chanStride()];
-            }
-        }
+        ClipFrame frame = tweenora::host::frameFromPlanes(planes, like.format, DD::Image::Mask_RGB);
         for (DD::Image::Channel z : kRgb)
             if (!frame.planes.count(z))
                 throw Error("the node returned no " + std::string(DD::Image::getName(z)));
@@ -388,15 +347,15 @@ Sets findSets(const Options& options) {
 }
 
 ClipFrame readSrgb(const fs::path& file) {
-    return tweenora::cli::readImage(file.string(), tweenora::cli::Colorspace::Srgb);
+    return tweenora::media::readImage(file.string(), tweenora::media::Colorspace::Srgb);
 }
 
 void writeSrgb(const fs::path& file, const ClipFrame& frame) {
     fs::create_directories(file.parent_path());
-    tweenora::cli::WriteSettings settings;
-    settings.colorspace = tweenora::cli::Colorspace::Srgb;
-    settings.inputType = tweenora::cli::SampleType::UInt8;
-    tweenora::cli::writeImage(file.string(), frame, settings);
+    tweenora::media::WriteSettings settings;
+    settings.colorspace = tweenora::media::Colorspace::Srgb;
+    settings.inputType = tweenora::media::SampleType::UInt8;
+    tweenora::media::writeImage(file.string(), frame, settings);
 }
 
 struct Tally {

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs ffmpeg, which tweenora_bench_quality compares against (--ffmpeg, --speed).
 # Runs as root, or through sudo when it is available.
 set -euo pipefail

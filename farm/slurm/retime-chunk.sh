@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # One Slurm array task of a retime submitted by retime-submit.sh: task N renders
 # output frames FIRST + N * CHUNK onwards, CHUNK of them at most (fewer in the
 # last chunk). Usage (by retime-submit.sh only): sbatch ... retime-chunk.sh JOBDIR

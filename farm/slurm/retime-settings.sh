@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Settings of one retime on a Slurm farm, read by retime-submit.sh.
 # Copy this file beside the shot, edit it, then: retime-submit.sh retime-settings.sh
 # Paths must read the same on every node (a shared file system); relative

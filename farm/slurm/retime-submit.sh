@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Submits a retime to Slurm as a job array, one chunk of output frames per task;
 # reruns chunks of a submission; shows the state of each chunk.
 set -uo pipefail

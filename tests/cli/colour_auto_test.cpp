@@ -15,12 +15,12 @@
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 
-#include "cli/colour_management.h"
-#include "cli/icc_profile.h"
-#include "cli/image_io.h"
 #include "host/Error.h"
+#include "media/colour/colour_spaces.h"
+#include "media/colour/icc_profile.h"
+#include "media/sequence/image_io.h"
 
-namespace tweenora::cli {
+namespace tweenora::media {
 namespace {
 
 namespace fs = std::filesystem;
@@ -385,4 +385,4 @@ TEST_F(ColourAutoTest, LogDpxWithoutOcioUsesTheOwnConfiguration) {
 }
 
 }  // namespace
-}  // namespace tweenora::cli
+}  // namespace tweenora::media

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Colour-managed plates: a configuration's spaces, Cineon log DPX under auto, the tool with $OCIO.
-#include "cli/colour_management.h"
+#include "media/colour/colour_spaces.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -12,11 +12,11 @@
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 
-#include "cli/image_io.h"
 #include "host/Error.h"
-#include "tests/cli/cli_test_support.h"
+#include "media/sequence/image_io.h"
+#include "tests/media/media_test_support.h"
 
-namespace tweenora::cli {
+namespace tweenora::media {
 namespace {
 
 namespace fs = std::filesystem;
@@ -201,4 +201,4 @@ TEST_F(ColourTest, ToolLinearisesLogDpxAndWritesItBack) {
 }
 
 }  // namespace
-}  // namespace tweenora::cli
+}  // namespace tweenora::media

@@ -206,7 +206,7 @@ TEST(Plan, RejectsBadOptionsNamingThem) {
         {"--range 1-10 --speed 0", "--speed: '0' is not a number above 0"},
         {"--range 1-10 --speed 1e300", "--speed: '1e300' is not a number above 0"},
         {"--range 1-10 --set steps=9", "'steps=9': steps must be a whole number from 1 to 6"},
-        {"--range 1-10 --bogus", "unknown argument '--bogus'"},
+        {"--range 1-10 --bogus", "plan: unknown option '--bogus' (see tweenora plan --help)"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args);

@@ -12,10 +12,10 @@
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 
-#include "cli/image_io.h"
-#include "tests/cli/cli_test_support.h"
+#include "media/sequence/image_io.h"
+#include "tests/media/media_test_support.h"
 
-namespace tweenora::cli {
+namespace tweenora::media {
 namespace {
 
 namespace fs = std::filesystem;
@@ -554,4 +554,4 @@ TEST_F(RetimeTest, BadUsageStopsWithStatusTwo) {
 }
 
 }  // namespace
-}  // namespace tweenora::cli
+}  // namespace tweenora::media

@@ -10,13 +10,13 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/image_io.h"
-#include "cli/video_reader.h"
-#include "cli/video_writer.h"
-#include "tests/cli/cli_test_support.h"
-#include "tests/cli/video_clips.h"
+#include "media/sequence/image_io.h"
+#include "media/video/reader.h"
+#include "media/video/writer.h"
+#include "tests/media/media_test_support.h"
+#include "tests/media/video/video_clips.h"
 
-namespace tweenora::cli {
+namespace tweenora::media {
 namespace {
 
 namespace fs = std::filesystem;
@@ -243,4 +243,4 @@ TEST_F(RetimeVideoTest, VideoHoldsColourOnlyAndSaysSo) {
 }
 
 }  // namespace
-}  // namespace tweenora::cli
+}  // namespace tweenora::media

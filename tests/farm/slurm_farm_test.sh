@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs a retime as a Slurm job array on a private one-node cluster started here
 # (munged, slurmctld and slurmd on localhost, as root, with their own config and
 # state under a temporary folder), cancels one task midway, reruns it with the

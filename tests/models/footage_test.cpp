@@ -11,7 +11,8 @@
 #include <gtest/gtest.h>
 #include <torch/script.h>
 
-#include "cli/image_io.h"
+#include "examples/footage_score.h"
+#include "media/colour/transfer.h"
 #include "pipeline/pu21.h"
 
 namespace {
@@ -19,10 +20,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // 8-bit sRGB, the form the footage comes in and the scores use.
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgb;
-};
+using Picture = tweenora::examples::Rgb8;
+using tweenora::examples::averaged;
+using tweenora::examples::score;
+using tweenora::examples::Score;
 
 Picture readPicture(const fs::path& file) {
     auto in = OIIO::ImageInput::open(file.string());
@@ -30,13 +31,13 @@ Picture readPicture(const fs::path& file) {
         throw std::runtime_error("cannot read " + file.string());
     const OIIO::ImageSpec& spec = in->spec();
     Picture picture{spec.width, spec.height, {}};
-    picture.rgb.resize(size_t(spec.width) * spec.height * 3);
-    in->read_image(0, 0, 0, 3, OIIO::TypeDesc::UINT8, picture.rgb.data());
+    picture.values.resize(size_t(spec.width) * spec.height * 3);
+    in->read_image(0, 0, 0, 3, OIIO::TypeDesc::UINT8, picture.values.data());
     return picture;
 }
 
-using tweenora::cli::linearToSrgb;
-using tweenora::cli::srgbToLinear;
+using tweenora::media::linearToSrgb;
+using tweenora::media::srgbToLinear;
 
 // [1, 3, H, W] PU21-encoded, padded to multiples of 32 as the node pads.
 at::Tensor networkInput(const Picture& picture) {
@@ -46,7 +47,7 @@ at::Tensor networkInput(const Picture& picture) {
         for (int x = 0; x < picture.width; ++x)
             for (int c = 0; c < 3; ++c)
                 a[0][c][y][x] =
-                    srgbToLinear(picture.rgb[(size_t(y) * picture.width + x) * 3 + c] / 255.0f);
+                    srgbToLinear(picture.values[(size_t(y) * picture.width + x) * 3 + c] / 255.0f);
     const int64_t right = (picture.width + 31) / 32 * 32 - picture.width;
     const int64_t bottom = (picture.height + 31) / 32 * 32 - picture.height;
     return torch::replication_pad2d(tweenora::pipeline::pu21Encode(t), {0, right, 0, bottom});
@@ -61,32 +62,10 @@ Picture networkOutput(const at::Tensor& out, int width, int height) {
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < 3; ++c) {
                 const float v = linearToSrgb(std::clamp(a[0][c][y][x], 0.0f, 1.0f));
-                picture.rgb[(size_t(y) * width + x) * 3 + c] =
+                picture.values[(size_t(y) * width + x) * 3 + c] =
                     static_cast<unsigned char>(std::lround(v * 255.0f));
             }
     return picture;
-}
-
-struct Score {
-    double psnr = 0.0, ie = 0.0;
-};
-
-Score score(const Picture& a, const Picture& b) {
-    double squared = 0.0, absolute = 0.0;
-    for (size_t i = 0; i < a.rgb.size(); ++i) {
-        const double d = double(a.rgb[i]) - double(b.rgb[i]);
-        squared += d * d;
-        absolute += std::fabs(d);
-    }
-    const double n = double(a.rgb.size());
-    return {10.0 * std::log10(255.0 * 255.0 / std::max(squared / n, 1e-10)), absolute / n};
-}
-
-Picture averaged(const Picture& a, const Picture& b) {
-    Picture out = a;
-    for (size_t i = 0; i < out.rgb.size(); ++i)
-        out.rgb[i] = static_cast<unsigned char>((int(a.rgb[i]) + b.rgb[i] + 1) / 2);
-    return out;
 }
 
 struct SetScores {

@@ -1,0 +1,259 @@
+// SPDX-License-Identifier: Apache-2.0
+// VideoWriter: choosing encoder and pixel format by container, encoding, safe finishing.
+#include "media/video/writer.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "host/Error.h"
+#include "host/text.h"
+#include "media/safe_write.h"
+#include "media/video/av_errors.h"
+#include "media/video/pixel_coding.h"
+
+namespace tweenora::media {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kDefaultCrf = 18;
+// ProRes 422 HQ.
+constexpr int kProresProfileHq = 3;
+
+std::string extensionOf(const std::string& path) {
+    return host::lowerCase(fs::path(path).extension().string());
+}
+
+AVPixelFormat pixelFormatFor(const AVCodec& codec) {
+    const std::string name = codec.name;
+    if (name == "prores_ks" || name == "prores_aw" || name == "prores")
+        return AV_PIX_FMT_YUV422P10LE;
+    if (name == "libx264")
+        return AV_PIX_FMT_YUV420P;
+    if (codec.pix_fmts)
+        for (const AVPixelFormat* format = codec.pix_fmts; *format != AV_PIX_FMT_NONE; ++format)
+            if (isSupportedPixelFormat(*format))
+                return *format;
+    return AV_PIX_FMT_YUV420P;
+}
+
+}  // namespace
+
+std::string videoContainerFor(const std::string& path) {
+    const AVOutputFormat* container = av_guess_format(nullptr, path.c_str(), nullptr);
+    return container ? container->name : "";
+}
+
+std::string videoCodecFor(const std::string& path, const VideoSettings& settings) {
+    if (!settings.codec.empty())
+        return settings.codec;
+    const std::string extension = extensionOf(path);
+    if (extension == ".mov")
+        return "prores_ks";
+    if (extension == ".mp4" || extension == ".m4v" || extension == ".mkv")
+        return "libx264";
+    const AVOutputFormat* container = av_guess_format(nullptr, path.c_str(), nullptr);
+    if (container && container->video_codec != AV_CODEC_ID_NONE)
+        if (const AVCodec* codec = avcodec_find_encoder(container->video_codec))
+            return codec->name;
+    return "";
+}
+
+struct VideoWriter::Encoder {
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVStream* stream = nullptr;
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    PixelCoding coding;
+    int64_t nextPts = 0;
+
+    ~Encoder() {
+        av_packet_free(&packet);
+        av_frame_free(&frame);
+        avcodec_free_context(&codec);
+        if (format) {
+            avio_closep(&format->pb);
+            avformat_free_context(format);
+        }
+    }
+
+    //! Sends frame (null: the end) and writes the packets that come out.
+    void encode(const AVFrame* input, const std::string& path) {
+        int status = avcodec_send_frame(codec, input);
+        if (status < 0)
+            throw fileError(path, "cannot encode: " + avErrorText(status));
+        while ((status = avcodec_receive_packet(codec, packet)) == 0) {
+            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            status = av_interleaved_write_frame(format, packet);
+            if (status < 0)
+                throw fileError(path, "cannot write: " + avErrorText(status));
+        }
+        if (status != AVERROR(EAGAIN) && status != AVERROR_EOF)
+            throw fileError(path, "cannot encode: " + avErrorText(status));
+    }
+};
+
+VideoWriter::VideoWriter(const std::string& path, int width, int height,
+                         const VideoSettings& settings)
+    : path_(path), temporary_(temporaryPathFor(path)), encoder_(std::make_unique<Encoder>()) {
+    quietVideoLibraries();
+    encodeSrgb_ = carriesSrgb(settings.colorspace, true);
+    const AVOutputFormat* container = av_guess_format(nullptr, path.c_str(), nullptr);
+    if (!container || container->video_codec == AV_CODEC_ID_NONE)
+        throw fileError(path, "no video container is known for its extension");
+    const AVCodec& codec = chooseEncoder(*container, settings);
+    openEncoder(codec, width, height, settings, container->flags & AVFMT_GLOBALHEADER);
+    openContainer(*container);
+}
+
+const AVCodec& VideoWriter::chooseEncoder(const AVOutputFormat& container,
+                                          const VideoSettings& settings) {
+    codec_ = videoCodecFor(path_, settings);
+    const AVCodec* codec = avcodec_find_encoder_by_name(codec_.c_str());
+    if (!codec || codec->type != AVMEDIA_TYPE_VIDEO)
+        throw fileError(path_, "this build has no video encoder '" + codec_ + "'");
+    if (avformat_query_codec(&container, codec->id, FF_COMPLIANCE_NORMAL) == 0)
+        throw fileError(path_, std::string("a ") + container.name + " file cannot hold " + codec_);
+    if (settings.frameRate.num <= 0 || settings.frameRate.den <= 0)
+        throw fileError(path_, "no frame rate to write it at");
+    return *codec;
+}
+
+void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
+                              const VideoSettings& settings, bool globalHeader) {
+    Encoder& e = *encoder_;
+    const AVPixelFormat pixelFormat = pixelFormatFor(codec);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixelFormat);
+    const int stepX = 1 << desc->log2_chroma_w, stepY = 1 << desc->log2_chroma_h;
+    if (width % stepX != 0 || height % stepY != 0)
+        throw fileError(path_, codec_ + " in " + av_get_pix_fmt_name(pixelFormat) +
+                                   " needs a width divisible by " + std::to_string(stepX) +
+                                   " and a height divisible by " + std::to_string(stepY) +
+                                   "; the frames are " + std::to_string(width) + "x" +
+                                   std::to_string(height));
+    e.coding = outputPixelCoding(pixelFormat);
+
+    e.codec = avcodec_alloc_context3(&codec);
+    e.codec->width = width;
+    e.codec->height = height;
+    e.codec->pix_fmt = pixelFormat;
+    e.codec->framerate = {settings.frameRate.num, settings.frameRate.den};
+    e.codec->time_base = {settings.frameRate.den, settings.frameRate.num};
+    e.codec->thread_count = 0;
+    if (settings.keyframeInterval > 0)
+        e.codec->gop_size = settings.keyframeInterval;
+    e.codec->color_range = e.coding.rgb ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    e.codec->colorspace = e.coding.rgb ? AVCOL_SPC_RGB : AVCOL_SPC_BT709;
+    e.codec->color_primaries = AVCOL_PRI_BT709;
+    e.codec->color_trc = encodeSrgb_ ? AVCOL_TRC_IEC61966_2_1 : AVCOL_TRC_LINEAR;
+    if (globalHeader)
+        e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (codec_ == "prores_ks")
+        av_opt_set_int(e.codec->priv_data, "profile", kProresProfileHq, 0);
+    const bool takesCrf =
+        av_opt_find(e.codec->priv_data, "crf", nullptr, 0, AV_OPT_SEARCH_CHILDREN) != nullptr;
+    if (settings.crf && !takesCrf)
+        throw Error("--crf: the " + codec_ + " encoder takes no constant rate factor");
+    if (takesCrf)
+        av_opt_set_int(e.codec->priv_data, "crf", settings.crf.value_or(kDefaultCrf), 0);
+    const int status = avcodec_open2(e.codec, &codec, nullptr);
+    if (status < 0)
+        throw fileError(path_, "the " + codec_ + " encoder refuses " + std::to_string(width) + "x" +
+                                   std::to_string(height) + " " + av_get_pix_fmt_name(pixelFormat) +
+                                   ": " + avErrorText(status));
+}
+
+void VideoWriter::openContainer(const AVOutputFormat& container) {
+    Encoder& e = *encoder_;
+    int status = avformat_alloc_output_context2(&e.format, &container, nullptr, temporary_.c_str());
+    if (status < 0)
+        throw fileError(path_, "cannot make its container: " + avErrorText(status));
+    e.stream = avformat_new_stream(e.format, nullptr);
+    avcodec_parameters_from_context(e.stream->codecpar, e.codec);
+    e.stream->time_base = e.codec->time_base;
+    e.stream->avg_frame_rate = e.codec->framerate;
+
+    guard_ = std::make_unique<OutputGuard>(temporary_);
+    status = avio_open(&e.format->pb, temporary_.c_str(), AVIO_FLAG_WRITE);
+    if (status < 0)
+        throw fileError(path_, "cannot write it: " + avErrorText(status));
+    // MP4 is for delivery: its index goes first, so players start at once and
+    // a cut-off copy still plays up to the cut.
+    AVDictionary* options = nullptr;
+    if (std::string(container.name) == "mp4")
+        av_dict_set(&options, "movflags", "+faststart", 0);
+    status = avformat_write_header(e.format, &options);
+    av_dict_free(&options);
+    if (status < 0)
+        throw fileError(path_, "cannot write its header: " + avErrorText(status));
+
+    e.frame->format = e.codec->pix_fmt;
+    e.frame->width = e.codec->width;
+    e.frame->height = e.codec->height;
+    status = av_frame_get_buffer(e.frame, 0);
+    if (status < 0)
+        throw fileError(path_, "cannot allocate a frame: " + avErrorText(status));
+}
+
+// Unfinished, the guard removes the partial file.
+VideoWriter::~VideoWriter() = default;
+
+std::vector<std::string> VideoWriter::write(const host::ClipFrame& frame) {
+    Encoder& e = *encoder_;
+    RgbPlanes rgb;
+    rgb.width = e.codec->width;
+    rgb.height = e.codec->height;
+    const size_t size = size_t(rgb.width) * rgb.height;
+    std::vector<std::string> dropped;
+    for (const auto& [channel, plane] : frame.planes)
+        if (channel != DD::Image::Chan_Red && channel != DD::Image::Chan_Green &&
+            channel != DD::Image::Chan_Blue)
+            dropped.push_back(DD::Image::getName(channel));
+    const std::pair<DD::Image::Channel, std::vector<float>*> targets[] = {
+        {DD::Image::Chan_Red, &rgb.r},
+        {DD::Image::Chan_Green, &rgb.g},
+        {DD::Image::Chan_Blue, &rgb.b}};
+    const DD::Image::Box whole(0, 0, rgb.width, rgb.height);
+    for (const auto& [channel, target] : targets) {
+        // Black outside the box (the sRGB curve keeps 0 at 0).
+        target->assign(size, 0.0f);
+        const auto found = frame.planes.find(channel);
+        if (found == frame.planes.end())
+            continue;
+        copyRowsFromTop(found->second, frame.box, whole, target->data(), 1);
+        if (encodeSrgb_)
+            std::transform(target->begin(), target->end(), target->begin(), linearToSrgb);
+    }
+    int status = av_frame_make_writable(e.frame);
+    if (status < 0)
+        throw fileError(path_, "cannot encode: " + avErrorText(status));
+    encodeRgb(rgb, e.coding, *e.frame);
+    e.frame->pts = e.nextPts++;
+    e.encode(e.frame, path_);
+    return dropped;
+}
+
+void VideoWriter::finish() {
+    Encoder& e = *encoder_;
+    e.encode(nullptr, path_);
+    int status = av_write_trailer(e.format);
+    if (status < 0)
+        throw fileError(path_, "cannot finish it: " + avErrorText(status));
+    status = avio_closep(&e.format->pb);
+    if (status < 0)
+        throw fileError(path_, "cannot finish it: " + avErrorText(status));
+    commitIntoPlace(temporary_, path_, *guard_);
+}
+
+}  // namespace tweenora::media
