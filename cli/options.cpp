@@ -13,7 +13,7 @@
 
 #include "cli/messages.h"
 #include "host/Error.h"
-#include "host/Script.h"
+#include "host/HostNode.h"
 
 namespace tweenora::cli {
 namespace {

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 // HostNode: a node's ops and knobs, the knob passes, edits and what ops report.
-#include "host/Script.h"
+#include "host/HostNode.h"
 
 #include <DDImage/Knob.h>
 
 #include "host/Error.h"
 #include "host/HostNodeImpl.h"
+#include "host/Script.h"
 
 namespace tweenora::host {
 

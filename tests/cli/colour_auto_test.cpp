@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// What auto reads from a file: ICC profiles' tone curves, and Cineon log DPX
-// through the tool's own colour configuration when $OCIO is unset.
+// What auto reads from a file, end to end: ICC profiles' tone curves, and Cineon
+// log DPX through the tool's own colour configuration when $OCIO is unset.
 #include <sys/wait.h>
 
 #include <cmath>
@@ -17,180 +17,18 @@
 
 #include "host/Error.h"
 #include "media/colour/colour_spaces.h"
-#include "media/colour/icc_profile.h"
 #include "media/sequence/image_io.h"
+#include "tests/media/colour/icc_bytes.h"
 
 namespace tweenora::media {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<unsigned char>;
-
-void put32(Bytes& bytes, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        bytes.push_back(uint8_t(value >> shift));
-}
-void put16(Bytes& bytes, uint16_t value) {
-    bytes.push_back(uint8_t(value >> 8));
-    bytes.push_back(uint8_t(value));
-}
-void putText(Bytes& bytes, const std::string& text) {
-    bytes.insert(bytes.end(), text.begin(), text.end());
-}
-uint32_t fixed16(double value) {
-    return uint32_t(int32_t(std::lround(value * 65536.0)));
-}
-
-// Tag bodies of the kinds profiles hold their tone curves and names in.
-Bytes curv(const std::vector<uint16_t>& entries) {
-    Bytes tag;
-    putText(tag, "curv");
-    put32(tag, 0);
-    put32(tag, uint32_t(entries.size()));
-    for (uint16_t entry : entries)
-        put16(tag, entry);
-    return tag;
-}
-Bytes gammaCurve(double gamma) {
-    return curv({uint16_t(std::lround(gamma * 256.0))});
-}
-Bytes para(int function, const std::vector<double>& parameters) {
-    Bytes tag;
-    putText(tag, "para");
-    put32(tag, 0);
-    put16(tag, uint16_t(function));
-    put16(tag, 0);
-    for (double p : parameters)
-        put32(tag, fixed16(p));
-    return tag;
-}
-Bytes srgbPara() {
-    return para(3, {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045});
-}
-Bytes srgbTable(int entries) {
-    std::vector<uint16_t> table;
-    for (int i = 0; i < entries; ++i)
-        table.push_back(uint16_t(std::lround(srgbToLinear(i / float(entries - 1)) * 65535.0)));
-    return curv(table);
-}
-Bytes descV2(const std::string& text) {
-    Bytes tag;
-    putText(tag, "desc");
-    put32(tag, 0);
-    put32(tag, uint32_t(text.size() + 1));
-    putText(tag, text);
-    tag.push_back(0);
-    tag.resize(tag.size() + 4 + 4 + 2 + 1 + 67, 0);  // no Unicode or ScriptCode text
-    return tag;
-}
-Bytes mluc(const std::string& text) {
-    Bytes tag;
-    putText(tag, "mluc");
-    put32(tag, 0);
-    put32(tag, 1);   // one record
-    put32(tag, 12);  // of 12 bytes
-    putText(tag, "enUS");
-    put32(tag, uint32_t(text.size() * 2));
-    put32(tag, 28);
-    for (char c : text)
-        put16(tag, uint16_t(c));
-    return tag;
-}
-
-struct ProfileTag {
-    std::string signature;
-    Bytes body;
-};
-
-// A profile: a 128-byte header, the tag table, the tags 4-byte aligned.
-Bytes profile(const std::vector<ProfileTag>& tags, const std::string& space = "RGB ") {
-    Bytes header;
-    put32(header, 0);  // the size, set below
-    put32(header, 0);
-    put32(header, 0x02100000);  // version 2.1
-    putText(header, "mntr");
-    putText(header, space);
-    putText(header, "XYZ ");
-    header.resize(36, 0);
-    putText(header, "acsp");
-    header.resize(68, 0);
-    put32(header, fixed16(0.9642));  // the D50 illuminant
-    put32(header, fixed16(1.0));
-    put32(header, fixed16(0.8249));
-    header.resize(128, 0);
-    put32(header, uint32_t(tags.size()));
-    size_t offset = header.size() + tags.size() * 12;
-    Bytes data;
-    for (const ProfileTag& tag : tags) {
-        putText(header, tag.signature);
-        put32(header, uint32_t(offset + data.size()));
-        put32(header, uint32_t(tag.body.size()));
-        data.insert(data.end(), tag.body.begin(), tag.body.end());
-        data.resize((data.size() + 3) / 4 * 4, 0);
-    }
-    header.insert(header.end(), data.begin(), data.end());
-    const uint32_t size = uint32_t(header.size());
-    for (int i = 0; i < 4; ++i)
-        header[size_t(i)] = uint8_t(size >> (24 - 8 * i));
-    return header;
-}
-Bytes rgbProfile(const Bytes& curve, const std::string& description = "") {
-    std::vector<ProfileTag> tags{{"rTRC", curve}, {"gTRC", curve}, {"bTRC", curve}};
-    if (!description.empty())
-        tags.push_back({"desc", descV2(description)});
-    return profile(tags);
-}
-IccProfile read(const Bytes& bytes) {
-    return readIccProfile(bytes.data(), bytes.size());
-}
-
-TEST(IccProfileTest, ToneCurvesSayLinearOrSrgb) {
-    EXPECT_EQ(read(rgbProfile(curv({}))).transfer, IccTransfer::Linear);
-    EXPECT_EQ(read(rgbProfile(gammaCurve(1.0))).transfer, IccTransfer::Linear);
-    EXPECT_EQ(read(profile({{"kTRC", para(0, {1.0})}}, "GRAY")).transfer, IccTransfer::Linear);
-    EXPECT_EQ(read(rgbProfile(srgbPara())).transfer, IccTransfer::Srgb);
-    EXPECT_EQ(read(rgbProfile(para(4, {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045, 0, 0})))
-                  .transfer,
-              IccTransfer::Srgb);
-    EXPECT_EQ(read(rgbProfile(srgbTable(1024))).transfer, IccTransfer::Srgb);
-    EXPECT_EQ(read(rgbProfile(srgbTable(26))).transfer, IccTransfer::Srgb);
-    // No tone curves (a lookup-table profile), but a name that says it.
-    const IccProfile named = read(profile({{"desc", mluc("sRGB IEC61966-2.1")}}));
-    EXPECT_EQ(named.transfer, IccTransfer::Srgb);
-    EXPECT_EQ(named.description, "sRGB IEC61966-2.1");
-    EXPECT_EQ(named.curve, "no tone curves");
-}
-
-TEST(IccProfileTest, OtherCurvesAndDamagedProfilesAreNotFollowed) {
-    const IccProfile gamma22 = read(rgbProfile(gammaCurve(2.2), "Display 2.2"));
-    EXPECT_EQ(gamma22.transfer, IccTransfer::Other);
-    EXPECT_EQ(gamma22.curve, "gamma 2.2");
-    EXPECT_EQ(gamma22.description, "Display 2.2");
-    EXPECT_EQ(read(rgbProfile(gammaCurve(1.8))).transfer, IccTransfer::Other);
-    EXPECT_EQ(read(rgbProfile(gammaCurve(2.4))).transfer, IccTransfer::Other);
-    const Bytes rec709 = para(3, {1 / 0.45, 1 / 1.099, 0.099 / 1.099, 1 / 4.5, 0.081});
-    EXPECT_EQ(read(rgbProfile(rec709)).transfer, IccTransfer::Other);
-    // Every channel must agree: a linear red among sRGB green and blue is neither.
-    EXPECT_EQ(
-        read(profile({{"rTRC", curv({})}, {"gTRC", srgbPara()}, {"bTRC", srgbPara()}})).transfer,
-        IccTransfer::Other);
-    EXPECT_EQ(read(profile({{"rTRC", curv({})}, {"gTRC", curv({})}})).transfer, IccTransfer::Other);
-
-    const Bytes whole = rgbProfile(srgbTable(256));
-    for (size_t size : {size_t(0), size_t(100), size_t(140), whole.size() - 2}) {
-        SCOPED_TRACE(size);
-        EXPECT_EQ(readIccProfile(whole.data(), size).transfer, IccTransfer::Other);
-    }
-    Bytes notProfile = whole;
-    notProfile[36] = 'x';
-    EXPECT_EQ(read(notProfile).curve, "unreadable");
-    Bytes farTag = whole;
-    farTag[128 + 4 + 4] = 0x7f;  // the first tag's offset, far past the end
-    EXPECT_EQ(read(farTag).transfer, IccTransfer::Other);
-    Bytes longTable = whole;
-    longTable[profile({}).size() + 3 * 12 + 8] = 0x7f;  // a table count past the tag
-    EXPECT_EQ(read(longTable).transfer, IccTransfer::Other);
-}
+using testing::Bytes;
+using testing::curv;
+using testing::gammaCurve;
+using testing::rgbProfile;
+using testing::srgbPara;
 
 class ColourAutoTest : public ::testing::Test {
 protected:

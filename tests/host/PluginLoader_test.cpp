@@ -12,6 +12,7 @@
 #include <DDImage/plugins.h>
 
 #include "host/Error.h"
+#include "timing/frame_query.h"
 
 namespace tweenora::host {
 namespace {
@@ -83,6 +84,16 @@ TEST(PluginLoader, RefusesAPluginCutShortInsteadOfDyingInTheLoader) {
             << error;
     }
     fs::remove_all(dir);
+}
+
+TEST(PluginLoader, FindsSymbolsOfLoadedPluginsOnly) {
+    PluginLoader loader;
+    EXPECT_EQ(loader.findLoadedSymbol("Tweenora.so", TWEENORA_FRAME_PLAN_SYMBOL), nullptr)
+        << "found in a plug-in that was never loaded";
+    loader.load("Tweenora.so");
+    EXPECT_NE(loader.findLoadedSymbol("Tweenora.so", TWEENORA_FRAME_PLAN_SYMBOL), nullptr);
+    EXPECT_EQ(loader.findLoadedSymbol("Tweenora.so", "tweenora_no_such_symbol"), nullptr);
+    EXPECT_EQ(loader.findLoadedSymbol("Missing.so", TWEENORA_FRAME_PLAN_SYMBOL), nullptr);
 }
 
 }  // namespace

@@ -84,25 +84,6 @@ TEST(ChannelNames, MapFileNamesToHostChannels) {
     EXPECT_EQ(fileNameForChannel(DD::Image::getChannel("depth.Z")), "depth.Z");
 }
 
-TEST(Colour, SrgbPairMatchesTheStandardAndInvertsOnEveryByte) {
-    EXPECT_NEAR(srgbToLinear(0.5f), 0.214041f, 1e-6f);
-    EXPECT_NEAR(srgbToLinear(0.04f), 0.04f / 12.92f, 1e-9f);
-    EXPECT_NEAR(linearToSrgb(0.18f), 0.461356f, 1e-6f);
-    EXPECT_FLOAT_EQ(linearToSrgb(1.0f), 1.0f);
-    for (int code = 0; code < 256; ++code) {
-        SCOPED_TRACE(code);
-        const float back = linearToSrgb(srgbToLinear(code / 255.0f)) * 255.0f;
-        EXPECT_EQ(std::lround(back), code);
-    }
-}
-
-TEST(Colour, ParsesTheColourSpaceOption) {
-    EXPECT_EQ(parseColorspace("auto"), Colorspace::Auto);
-    EXPECT_EQ(parseColorspace("linear"), Colorspace::Linear);
-    EXPECT_EQ(parseColorspace("srgb"), Colorspace::Srgb);
-    EXPECT_THROW(parseColorspace("rec709"), Error);
-}
-
 // A 6 x 4 display window whose data window is x 1-3, file rows 0-1: in the
 // host (rows from the bottom) the box (1, 2, 4, 4).
 TEST_F(ImageIoTest, ExrDataWindowBecomesTheBoxAndEveryChannelIsRead) {
