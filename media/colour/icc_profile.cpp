@@ -3,7 +3,6 @@
 #include "media/colour/icc_profile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>

@@ -3,7 +3,6 @@
 #include "media/sequence/input_notes.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <sstream>
