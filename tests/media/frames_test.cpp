@@ -48,7 +48,7 @@ TEST(CopyRowsFromTop, FlipsRowsAndClipsToTheRegion) {
         {"region cutting the box's right column and top row",
          DD::Image::Box(0, 0, 2, 2),
          1,
-         {-1, -1, -1, 1}},
+         {-1, 1, -1, -1}},
         {"interleaved, every other value", box, 2, {3, -1, 4, -1, 1, -1, 2, -1}},
         {"region beside the box", DD::Image::Box(5, 5, 7, 6), 1, {-1, -1}},
     };
