@@ -96,7 +96,9 @@ private:
     }
     static void set(c10::DeviceType type, bool on, at::ScalarType reduced) {
         if (type == c10::DeviceType::CPU) {
-            at::autocast::set_autocast_cpu_dtype(reduced);
+            // The CPU's autocast took only BFloat16 then, and let Half through.
+            if (reduced == at::kBFloat16)
+                at::autocast::set_autocast_cpu_dtype(reduced);
             at::autocast::set_cpu_enabled(on);
         } else {
             at::autocast::set_autocast_gpu_dtype(reduced);
