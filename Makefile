@@ -4,7 +4,8 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all deps configure build test test-sanitize demo format clean
+.PHONY: all deps configure build test test-sanitize test-debian13 test-debian13-cuda demo format \
+	clean
 
 all: build
 
@@ -42,6 +43,14 @@ test-sanitize: deps
 	if [ -n "$$(ls -A $(SANITIZE_REPORTS))" ]; then \
 		cat $(SANITIZE_REPORTS)/*; echo "test-sanitize: sanitizer reports above" >&2; exit 1; \
 	fi; exit $$status
+
+# The suite on a fresh Debian 13 and its libtorch 2.6, in a root that debootstrap makes under
+# $(BUILD)/debian13 (as root; skipped otherwise); -cuda with Debian's CUDA build of libtorch.
+test-debian13:
+	scripts/test-debian13 $(BUILD)
+
+test-debian13-cuda:
+	scripts/test-debian13 --cuda $(BUILD)
 
 demo: build
 	scripts/demo $(BUILD)

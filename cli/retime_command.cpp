@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -77,7 +78,7 @@ const char* const kRetimeOptions =
     "processing:\n"
     "  --cpu                  run the network on the CPU (use_gpu off)\n"
     "  --gpu N                use CUDA device N, as a batch render's --gpu does\n"
-    "  --threads N            CPU threads for the network (default: every core)\n"
+    "  --threads N            CPU threads for the network (default: every idle core)\n"
     "  --plugin-path DIR      look for Tweenora.so in DIR first (repeatable)\n"
     "  --debug                the node's debug output\n"
     "  --quiet                no progress display and none of the node's console lines\n"
@@ -240,6 +241,22 @@ int usableCores() {
     return int(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+// The usable cores that other processes leave idle, by the last minute's load
+// average, at least one. libtorch's threads wait for each other at the end of
+// every operator, spinning: one whose core another process holds stalls the
+// rest. On a 2-core machine busy with other work, 2 threads took 2 to 4 times
+// as long as 1 per frame, and 4 times the CPU time.
+int idleCores() {
+    const int usable = usableCores();
+    double load = 0.0;
+    std::ifstream loadavg("/proc/loadavg");
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    if (!(loadavg >> load) || online < 1)
+        return usable;
+    const double busy = std::clamp(load / double(online), 0.0, 1.0);
+    return std::max(1, int(std::lround(double(usable) * (1.0 - busy))));
+}
+
 std::string secondsText(double seconds) {
     char text[32];
     std::snprintf(text, sizeof(text), "%.2f s", seconds);
@@ -330,8 +347,8 @@ void prepareProcess(const RetimeOptions& options) {
     // The node reads the device index where a batch render's --gpu leaves it.
     if (options.gpu)
         ::setenv("LUMAQUARRY_NUKE_GPU_INDEX", std::to_string(*options.gpu).c_str(), 1);
-    // libtorch may start with one thread; a retime should use the machine.
-    at::set_num_threads(options.threads ? *options.threads : usableCores());
+    // libtorch may start with one thread; a retime should use what the machine has free.
+    at::set_num_threads(options.threads ? *options.threads : idleCores());
     if (options.quiet) {
         std::fflush(stdout);
         const int devNull = ::open("/dev/null", O_WRONLY);

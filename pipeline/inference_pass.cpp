@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -55,19 +56,60 @@ std::vector<c10::IValue> forwardArguments(const InferenceContext& ctx, at::Tenso
     return arguments;
 }
 
-// libtorch 2.4 made the autocast switch per device type; before, CUDA's and
-// the CPU's had a function each.
-void setAutocast(c10::DeviceType type, bool enabled) {
+// Autocast switched on or off on the device's type for one forward call, in
+// the given reduced type; the thread's previous switch and type come back on every way out, an
+// exception included. Autocast's own type must be the frames': it rejects ops
+// that mix another reduced type with its own ("Unexpected floating ScalarType
+// in at::autocast::prioritize"), and its defaults differ by device (CUDA Half,
+// the CPU BFloat16). libtorch 2.4 made the switch and the type per device
+// type; before, CUDA and the CPU had functions each.
+class AutocastScope {
+public:
+    AutocastScope(c10::DeviceType type, bool on, at::ScalarType reduced)
+        : type_(type), wasEnabled_(enabled(type)), previousType_(dtype(type)) {
+        set(type_, on, reduced);
+    }
+    ~AutocastScope() { set(type_, wasEnabled_, previousType_); }
+    AutocastScope(const AutocastScope&) = delete;
+    AutocastScope& operator=(const AutocastScope&) = delete;
+
+private:
 #if TORCH_VERSION_MAJOR > 2 || (TORCH_VERSION_MAJOR == 2 && TORCH_VERSION_MINOR >= 4)
-    at::autocast::set_autocast_enabled(type, enabled);
+    static bool enabled(c10::DeviceType type) {
+        return at::autocast::is_autocast_enabled(type);
+    }
+    static at::ScalarType dtype(c10::DeviceType type) {
+        return at::autocast::get_autocast_dtype(type);
+    }
+    static void set(c10::DeviceType type, bool on, at::ScalarType reduced) {
+        at::autocast::set_autocast_dtype(type, reduced);
+        at::autocast::set_autocast_enabled(type, on);
+    }
 #else
-    if (type == c10::DeviceType::CPU) {
-        at::autocast::set_cpu_enabled(enabled);
-    } else {
-        at::autocast::set_enabled(enabled);
+    static bool enabled(c10::DeviceType type) {
+        return type == c10::DeviceType::CPU ? at::autocast::is_cpu_enabled()
+                                            : at::autocast::is_enabled();
+    }
+    static at::ScalarType dtype(c10::DeviceType type) {
+        return type == c10::DeviceType::CPU ? at::autocast::get_autocast_cpu_dtype()
+                                            : at::autocast::get_autocast_gpu_dtype();
+    }
+    static void set(c10::DeviceType type, bool on, at::ScalarType reduced) {
+        if (type == c10::DeviceType::CPU) {
+            // The CPU's autocast took only BFloat16 then, and let Half through.
+            if (reduced == at::kBFloat16)
+                at::autocast::set_autocast_cpu_dtype(reduced);
+            at::autocast::set_cpu_enabled(on);
+        } else {
+            at::autocast::set_autocast_gpu_dtype(reduced);
+            at::autocast::set_enabled(on);
+        }
     }
 #endif
-}
+    c10::DeviceType type_;
+    bool wasEnabled_;
+    at::ScalarType previousType_;
+};
 
 // isnan(result).sum() without the mask tensor on the CPU.
 int64_t countNan(const at::Tensor& result) {
@@ -143,11 +185,12 @@ at::Tensor runInferencePass(InferenceContext& ctx, at::Tensor img0, at::Tensor i
     // sets gpuInUse. Paired with the CPU, the same branch runs under the
     // CPU's autocast, which lets it be exercised without a GPU.
     const c10::DeviceType autocastDevice = ctx.device.type();
+    std::optional<AutocastScope> autocast;
     if (ctx.gpuInUse) {
-        setAutocast(autocastDevice, node.mixed_precision);
+        const at::ScalarType reduced =
+            node.use_bfloat16 && node.gpu_supports_bf16 ? at::kBFloat16 : at::kHalf;
+        autocast.emplace(autocastDevice, node.mixed_precision, reduced);
         if (node.mixed_precision) {
-            const at::ScalarType reduced =
-                node.use_bfloat16 && node.gpu_supports_bf16 ? at::kBFloat16 : at::kHalf;
             img0 = at::autocast::cached_cast(reduced, img0, autocastDevice);
             img1 = at::autocast::cached_cast(reduced, img1, autocastDevice);
         }
@@ -169,9 +212,7 @@ at::Tensor runInferencePass(InferenceContext& ctx, at::Tensor img0, at::Tensor i
     if (node.debug) {
         std::cout << "    Inference time (forward): " << elapsed / 10000 << "ms" << std::endl;
     }
-    if (ctx.gpuInUse) {
-        setAutocast(autocastDevice, false);
-    }
+    autocast.reset();
 
     // Counted over the padded result, before any conversion.
     checkNanValues(node, result);

@@ -2,6 +2,7 @@
 // PluginLoader: the search path's order and the errors of plug-ins that cannot load.
 #include "host/PluginLoader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>

@@ -14,6 +14,7 @@
 #include "examples/footage_score.h"
 #include "media/colour/transfer.h"
 #include "pipeline/pu21.h"
+#include "tests/models/builtin_network.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ struct SetScores {
 // Scores of a set at the node's default arguments, t = 0.5.
 SetScores scoreSet(const fs::path& folder, const std::string& first, const std::string& middle,
                    const std::string& last) {
-    static torch::jit::Module network = torch::jit::load(TWEENORA_NETWORK_ARCHIVE);
+    static torch::jit::Module network = tweenora::models::test::loadBuiltInNetwork();
     SetScores scores;
     int cases = 0;
     for (const auto& entry : fs::directory_iterator(folder)) {

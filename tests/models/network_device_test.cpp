@@ -11,17 +11,14 @@
 #include <torch/csrc/jit/passes/inliner.h>
 #include <torch/script.h>
 
+#include "tests/models/builtin_network.h"
 #include "tests/models/synthetic_frames.h"
 
 namespace {
 
 using tweenora::models::test::discScene;
+using tweenora::models::test::loadBuiltInNetwork;
 using tweenora::models::test::psnr;
-
-// Each test sets the flags on a module of its own.
-torch::jit::Module loadNetwork() {
-    return torch::jit::load(TWEENORA_NETWORK_ARCHIVE);
-}
 
 void setFlags(const torch::jit::Module& root, bool castHalf, bool synthFp32) {
     for (torch::jit::Module module : root.modules()) {
@@ -56,7 +53,7 @@ struct Scene {
 // required.
 TEST(NetworkReducedPrecision, StaysCloseToFloat32WithEitherFlagSetting) {
     const Scene scene;
-    torch::jit::Module network = loadNetwork();
+    torch::jit::Module network = loadBuiltInNetwork();
     setFlags(network, false, false);
     const at::Tensor reference = interpolate(network, scene.img0, scene.img1);
     struct Row {
@@ -88,7 +85,7 @@ TEST(NetworkReducedPrecision, FlagsSwitchTheReducedPathsWhereTheDeviceHasTheKern
     // without synth_fp32); it lacks Half ones, so Half is computed in float32
     // whatever the flags say, rather than failing.
     const Scene scene;
-    torch::jit::Module network = loadNetwork();
+    torch::jit::Module network = loadBuiltInNetwork();
     struct Row {
         at::ScalarType type;
         bool castHalf, synthFp32;
@@ -196,7 +193,7 @@ def forward(self, x: Tensor) -> Tensor:
 }
 
 TEST(NetworkHostReads, NoneInsideTheLoopsAndAtMostTwoPerCall) {
-    const std::vector<HostRead> reads = hostReads(loadNetwork());
+    const std::vector<HostRead> reads = hostReads(loadBuiltInNetwork());
     std::string listing;
     for (const HostRead& read : reads)
         listing += (read.loopDepth > 0 ? "in a loop: " : "") + read.text;

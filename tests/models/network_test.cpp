@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 #include <torch/script.h>
 
+#include "tests/models/builtin_network.h"
 #include "tests/models/synthetic_frames.h"
 
 namespace {
 
 using tweenora::models::test::discScene;
+using tweenora::models::test::loadBuiltInNetwork;
 using tweenora::models::test::psnr;
 using tweenora::models::test::texture;
 
@@ -24,7 +26,7 @@ struct Call {
 };
 
 torch::jit::Module& network() {
-    static torch::jit::Module module = torch::jit::load(TWEENORA_NETWORK_ARCHIVE);
+    static torch::jit::Module module = loadBuiltInNetwork();
     return module;
 }
 

@@ -65,6 +65,23 @@ TEST_F(InferencePrecisionTest, ReducedTypeFollowsTheKnobsAndTheDevice) {
     }
 }
 
+TEST_F(InferencePrecisionTest, AutocastComesBackAsItWasWhenTheNetworkFails) {
+    // The pass switches autocast on in the frames' reduced type; a forward
+    // call that throws must not leave either behind on the thread.
+    const at::ScalarType before = autocastType(c10::DeviceType::CPU);
+    const at::Tensor input = models::test::texture(40, 36, 0.0, 0.0, 7);
+    for (bool bf16 : {false, true}) {
+        SCOPED_TRACE(bf16 ? "BFloat16" : "Half");
+        RetimeRig rig(uniformClip(1, 2, DD::Image::Box(0, 0, 4, 3)));
+        rig.useNetwork(raisingNetwork("network failure"));
+        setPrecision(rig.op(), true, bf16, true);
+        InferenceContext ctx = mixedPrecisionContext(rig, true);
+        EXPECT_THROW(runInferencePass(ctx, input, input), std::exception);
+        EXPECT_FALSE(autocastEnabled(c10::DeviceType::CPU));
+        EXPECT_EQ(autocastType(c10::DeviceType::CPU), before);
+    }
+}
+
 TEST_F(InferencePrecisionTest, BuiltInNetworkUnderAutocastStaysCloseToFloat32) {
     // A GPU's module keeps the half-precision flags on; the CPU's _open turns
     // them off. See Note [Reduced-precision tolerance] in the network's tests;

@@ -12,6 +12,8 @@
 #include <DDImage/Channel.h>
 #include <DDImage/Format.h>
 
+#include "tests/models/builtin_network.h"
+
 namespace tweenora::testing {
 
 namespace {
@@ -216,6 +218,15 @@ bool autocastEnabled(c10::DeviceType type) {
 #endif
 }
 
+at::ScalarType autocastType(c10::DeviceType type) {
+#if TORCH_VERSION_MAJOR > 2 || (TORCH_VERSION_MAJOR == 2 && TORCH_VERSION_MINOR >= 4)
+    return at::autocast::get_autocast_dtype(type);
+#else
+    return type == c10::DeviceType::CPU ? at::autocast::get_autocast_cpu_dtype()
+                                        : at::autocast::get_autocast_gpu_dtype();
+#endif
+}
+
 DD::Image::ImagePlane filledPlane(const DD::Image::Box& box, const DD::Image::ChannelSet& channels,
                                   float fill) {
     DD::Image::ImagePlane plane(box, true, channels, int(channels.size()));
@@ -225,7 +236,7 @@ DD::Image::ImagePlane filledPlane(const DD::Image::Box& box, const DD::Image::Ch
 }
 
 torch::jit::Module builtInNetwork(bool halfFlags) {
-    torch::jit::Module network = torch::jit::load(TWEENORA_NETWORK_ARCHIVE);
+    torch::jit::Module network = models::test::loadBuiltInNetwork();
     for (torch::jit::Module module : network.modules())
         for (const char* flag : {"cast_half", "synth_fp32"})
             if (module.hasattr(flag))

@@ -94,6 +94,8 @@ double roundTripTolerance(at::ScalarType type);
 
 //! Whether libtorch's autocast is on for device type on this thread.
 bool autocastEnabled(c10::DeviceType type);
+//! The reduced type libtorch's autocast casts to for device type on this thread.
+at::ScalarType autocastType(c10::DeviceType type);
 
 //! A packed plane over box for channels, every value `fill`.
 DD::Image::ImagePlane filledPlane(const DD::Image::Box& box, const DD::Image::ChannelSet& channels,
