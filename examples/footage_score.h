@@ -26,6 +26,11 @@ constexpr double kPsnrCap = 99.0;
 //! tweenora::Error when the two differ in size.
 Score score(const Rgb8& result, const Rgb8& truth);
 
+//! The mean absolute difference (0 .. 255) of the worst 1 % (at least one) of
+//! the whole 16 x 16 tiles, over the three channels: the local failures a mean
+//! dilutes. Pictures smaller than one tile give their IE.
+double worstTileError(const Rgb8& result, const Rgb8& truth);
+
 //! The baseline every interpolator must beat: a and b averaged, rounded half up.
 Rgb8 averaged(const Rgb8& a, const Rgb8& b);
 

@@ -10,7 +10,9 @@
 // encoded on the way out, as `tweenora retime` does with them. The node
 // renders t = 0.5 with its default knobs or those given with --knob. Scores are
 // over 8-bit RGB: PSNR with peak 255, and IE, the mean absolute difference over
-// the three channels, as the frame interpolation literature reports it.
+// the three channels, as the frame interpolation literature reports it; and
+// tile, the IE of the worst 1 % of 16 x 16 tiles, which sees the local
+// failures (fragments of a moving object left behind) that means dilute.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -23,6 +25,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -157,6 +160,7 @@ using tweenora::examples::averaged;
 using tweenora::examples::Rgb8;
 using tweenora::examples::score;
 using tweenora::examples::Score;
+using tweenora::examples::worstTileError;
 
 const DD::Image::Channel kRgb[3] = {DD::Image::Chan_Red, DD::Image::Chan_Green,
                                     DD::Image::Chan_Blue};
@@ -360,8 +364,9 @@ void writeSrgb(const fs::path& file, const ClipFrame& frame) {
 
 struct Tally {
     int cases = 0;
-    double psnr = 0, ie = 0, seconds = 0, averagePsnr = 0, averageIe = 0, ffmpegPsnr = 0,
-           ffmpegIe = 0;
+    // tile: worstTileError's figure.
+    double psnr = 0, ie = 0, tile = 0, seconds = 0, averagePsnr = 0, averageIe = 0, averageTile = 0,
+           ffmpegPsnr = 0, ffmpegIe = 0, ffmpegTile = 0;
     int ffmpegCases = 0;
     // The case furthest below ffmpeg (PSNR ours minus theirs), with ffmpeg.
     double worstGap = 1e30;
@@ -370,11 +375,14 @@ struct Tally {
         cases += other.cases;
         psnr += other.psnr;
         ie += other.ie;
+        tile += other.tile;
         seconds += other.seconds;
         averagePsnr += other.averagePsnr;
         averageIe += other.averageIe;
+        averageTile += other.averageTile;
         ffmpegPsnr += other.ffmpegPsnr;
         ffmpegIe += other.ffmpegIe;
+        ffmpegTile += other.ffmpegTile;
         ffmpegCases += other.ffmpegCases;
         if (other.worstGap < worstGap) {
             worstGap = other.worstGap;
@@ -385,11 +393,14 @@ struct Tally {
 
 void printRow(const std::string& label, const Tally& t) {
     const double n = std::max(1, t.cases);
-    std::printf("%-22s %5d  %7.2f  %5.2f  %7.3f   %7.2f  %5.2f", label.c_str(), t.cases, t.psnr / n,
-                t.ie / n, t.seconds / n, t.averagePsnr / n, t.averageIe / n);
-    if (t.ffmpegCases > 0)
-        std::printf("   %7.2f  %5.2f  %+6.2f", t.ffmpegPsnr / t.ffmpegCases,
-                    t.ffmpegIe / t.ffmpegCases, t.psnr / n - t.ffmpegPsnr / t.ffmpegCases);
+    std::printf("%-22s %5d  %7.2f  %5.2f  %5.1f  %7.3f   %7.2f  %5.2f  %5.1f", label.c_str(),
+                t.cases, t.psnr / n, t.ie / n, t.tile / n, t.seconds / n, t.averagePsnr / n,
+                t.averageIe / n, t.averageTile / n);
+    if (t.ffmpegCases > 0) {
+        const double m = t.ffmpegCases;
+        std::printf("   %7.2f  %5.2f  %5.1f  %+6.2f", t.ffmpegPsnr / m, t.ffmpegIe / m,
+                    t.ffmpegTile / m, t.psnr / n - t.ffmpegPsnr / m);
+    }
     if (t.cases > 1 && t.ffmpegCases > 0)
         std::printf("  worst %+.2f (%s)", t.worstGap, t.worstCase.c_str());
     std::printf("\n");
@@ -399,8 +410,9 @@ void runQuality(const Options& options, Interpolator& node) {
     const bool ffmpeg = options.ffmpeg && haveFfmpeg();
     if (options.ffmpeg && !ffmpeg)
         std::printf("ffmpeg not found: run bench/quality/setup.sh (or leave out --ffmpeg)\n");
-    std::printf("%-22s %5s  %7s  %5s  %7s   %7s  %5s%s\n", "set / case", "cases", "PSNR", "IE",
-                "s/frame", "avg PSNR", "IE", ffmpeg ? "   ffmpeg PSNR  IE   ours-ff" : "");
+    std::printf("%-22s %5s  %7s  %5s  %5s  %7s   %7s  %5s  %5s%s\n", "set / case", "cases", "PSNR",
+                "IE", "tile", "s/frame", "avg PSNR", "IE", "tile",
+                ffmpeg ? "   ffmpeg PSNR  IE    tile  ours-ff" : "");
     Tally overall;
     for (const auto& [set, cases] : findSets(options)) {
         Tally tally;
@@ -408,23 +420,29 @@ void runQuality(const Options& options, Interpolator& node) {
             ClipFrame a = readSrgb(c.first);
             ClipFrame b = readSrgb(c.last);
             const Rgb8 truth = toRgb8(readSrgb(c.middle));
-            const Score average = score(averaged(toRgb8(a), toRgb8(b)), truth);
+            const Rgb8 average = averaged(toRgb8(a), toRgb8(b));
+            const Score averageScore = score(average, truth);
             node.setPair(std::move(a), std::move(b));
             const auto [result, seconds] = node.render();
-            const Score ours = score(toRgb8(result), truth);
+            const Rgb8 ours8 = toRgb8(result);
+            const Score ours = score(ours8, truth);
             Tally row;
             row.cases = 1;
             row.psnr = ours.psnr;
             row.ie = ours.ie;
+            row.tile = worstTileError(ours8, truth);
             row.seconds = seconds;
-            row.averagePsnr = average.psnr;
-            row.averageIe = average.ie;
+            row.averagePsnr = averageScore.psnr;
+            row.averageIe = averageScore.ie;
+            row.averageTile = worstTileError(average, truth);
             if (ffmpeg) {
                 const fs::path file = options.work / "ffmpeg" / (set + "-" + c.name + ".png");
                 ffmpegMiddle(c.first, c.last, options.work / "ffmpeg-run", file);
-                const Score theirs = score(toRgb8(readSrgb(file)), truth);
+                const Rgb8 theirs8 = toRgb8(readSrgb(file));
+                const Score theirs = score(theirs8, truth);
                 row.ffmpegPsnr = theirs.psnr;
                 row.ffmpegIe = theirs.ie;
+                row.ffmpegTile = worstTileError(theirs8, truth);
                 row.ffmpegCases = 1;
                 row.worstGap = ours.psnr - theirs.psnr;
                 row.worstCase = c.name;

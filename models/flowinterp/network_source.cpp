@@ -215,10 +215,11 @@ def refine(self, img: Tensor, tgt: Tensor, flow: Tensor, warps: int, iters: int,
     return flow
 )TS",
         R"TS(
-def fill_inconsistent(self, flow: Tensor) -> Tensor:
+def fill_inconsistent(self, flow: Tensor, finest: bool) -> Tensor:
     # Vectors of both flows [2, 2, H, W] that fail the forward-backward check
     # (by about a pixel) give way to the mean of their consistent
-    # neighbours, taken over 7 x 7 blocks. Past about 2.5 megapixels the
+    # neighbours, taken over 7 x 7 blocks; at the finest level (finest)
+    # those that move with the background weigh more. Past about 2.5 megapixels the
     # check runs at half the resolution, which spares memory.
     h = flow.size(2)
     w = flow.size(3)
@@ -229,7 +230,20 @@ def fill_inconsistent(self, flow: Tensor) -> Tensor:
         blocks = 4
     err = f + self.ops.warp(f.flip([0]), f, 0)
     c = torch.exp(-(err * err).sum(1, keepdim=True))
-    sums = torch.avg_pool2d(torch.cat([f * c, c], 1), [blocks, blocks], [blocks, blocks], [0, 0], True, True, None)
+    weight = c
+    if finest:
+        # A pixel the other frame hides lies behind something: it belongs to
+        # the farther layer, whose motion is most often the frame's dominant
+        # one (the camera's), the median of a sparse grid of vectors.
+        # Neighbours within about a pixel of it count twenty times more, so
+        # that hidden background does not take the occluder's motion. Not on
+        # the coarser levels, where a small object's own vectors may all
+        # still fail the check and would be lost.
+        step = max(1, int((float(f.size(2) * f.size(3)) / 65536.0) ** 0.5))
+        dominant = f[:, :, ::step, ::step].reshape([2, 2, -1]).median(2, keepdim=True)[0]
+        off = f - dominant.unsqueeze(3)
+        weight = c * (0.05 + torch.exp(-(off * off).sum(1, keepdim=True)))
+    sums = torch.avg_pool2d(torch.cat([f * weight, weight], 1), [blocks, blocks], [blocks, blocks], [0, 0], True, True, None)
     sums = torch.upsample_bilinear2d(sums, [h, w], False, None)
     mean = sums[:, 0:2] / (sums[:, 2:3] + 1e-4)
     if h * w > 2500000:
@@ -286,7 +300,7 @@ def estimate(self, pair: Tensor, steps: int, flow_magnitude: int, like: Tensor) 
             luma = img.mean(1, keepdim=True)
             flow = torch.cat([self.refine(luma[0:1], luma[1:2], flow[0:1], steps, 5, True, 0),
                               self.refine(luma[1:2], luma[0:1], flow[1:2], steps, 5, True, 0)], 0)
-        flow = self.fill_inconsistent(flow)
+        flow = self.fill_inconsistent(flow, k == n - 1)
     return flow
 )TS",
         R"TS(
@@ -496,10 +510,13 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     # A sample from a pixel that the other frame hides is the only view of
     # what lies there at t: lean on that sample's frame. Where neither sample
     # comes from a pixel with a trustworthy match, the flow is wrong there
-    # and a plain blend is the safer guess.
+    # and a plain blend is the safer guess; unless just one of them is
+    # hidden, which is an occlusion that the lean resolves, and where a
+    # blend would lay the occluder over the background it uncovers.
     hidden0 = torch.clamp(1.0 - g0[:, 0:1] * 2.0, 0.0, 1.0)
     hidden1 = torch.clamp(1.0 - g1[:, 0:1] * 2.0, 0.0, 1.0)
-    trust = torch.clamp(torch.max(g0[:, 1:2], g1[:, 1:2]) * (1.0 / 0.3), 0.0, 1.0)
+    occlusion = (hidden0 - hidden1).abs()
+    trust = torch.clamp(torch.max(torch.max(g0[:, 1:2], g1[:, 1:2]), occlusion) * (1.0 / 0.3), 0.0, 1.0)
     gates = torch.upsample_bilinear2d(torch.cat([hidden0, hidden1, trust], 1), [h, w], False, None)
     w0 = share0 * (1.001 - gates[:, 1:2])
     w1 = (1.0 - share0) * (1.001 - gates[:, 0:1])
@@ -510,11 +527,17 @@ def forward(self, img0: Tensor, img1: Tensor, flows: Tensor, t: float) -> Tensor
     # (a 3 x 3 blur, in full where they differ by 0.4) is a smaller error on
     # average than a sharp guess, and it keeps the disagreement from showing
     # as a double edge.
-    doubt = self.ops.box((s0 - s1).abs().mean(1, keepdim=True), 2) * (1.0 / 0.4)
-    doubt = torch.clamp(doubt, 0.0, 1.0) * (1.0 - torch.max(gates[:, 0:1], gates[:, 1:2]))
+    differ = self.ops.box((s0 - s1).abs().mean(1, keepdim=True), 2)
+    doubt = torch.clamp(differ * (1.0 / 0.4), 0.0, 1.0) * (1.0 - torch.max(gates[:, 0:1], gates[:, 1:2]))
     out = torch.lerp(out, self.ops.box(out, 1), doubt.to(like.dtype))
+    # The plain blend takes each frame where the pixel is at rest, which
+    # where something moved lays it over what it uncovers. Where the two
+    # samples agree (to about the noise of a frame, 0.05) they are views of
+    # the same thing, even when neither comes from a trustworthy match, and
+    # a better guess.
     blend = torch.lerp(img0.to(like.dtype), img1.to(like.dtype), t)
-    return torch.lerp(blend, out, gates[:, 2:3].to(like.dtype))
+    agree = torch.exp(differ * differ * -400.0)
+    return torch.lerp(blend, out, torch.max(gates[:, 2:3], agree).to(like.dtype))
 )TS",
     };
     return methods;

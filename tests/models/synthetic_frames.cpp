@@ -2,6 +2,7 @@
 // Synthetic frames with known motion for the network tests: exact at any time.
 #include "tests/models/synthetic_frames.h"
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -68,6 +69,39 @@ at::Tensor discScene(int64_t h, int64_t w, double radius, double fgx, double fgy
             }
         }
     }
+    return out;
+}
+
+at::Tensor wallScene(int64_t h, int64_t w, double radius, bool bar, double fgx, double fgy,
+                     double bgx, double bgy, double t, at::Tensor* cover) {
+    const std::vector<Wave> wall = waves(5, 0.5);
+    const std::vector<Wave> object = waves(3);
+    const double cx = 0.5 * double(w) + (t - 0.5) * fgx;
+    const double cy = 0.5 * double(h) + (t - 0.5) * fgy;
+    at::Tensor out = torch::empty({1, 3, h, w});
+    at::Tensor covered = torch::empty({h, w});
+    auto a = out.accessor<float, 4>();
+    auto k = covered.accessor<float, 2>();
+    for (int64_t y = 0; y < h; ++y) {
+        for (int64_t x = 0; x < w; ++x) {
+            // Signed distance inside the object's outline, with a one-pixel
+            // soft edge as a camera blurs it.
+            const double inside = bar ? std::min(radius - std::fabs(double(x) - cx),
+                                                 0.25 * double(h) - std::fabs(double(y) - cy))
+                                      : radius - std::hypot(double(x) - cx, double(y) - cy);
+            const double c = std::clamp(inside + 0.5, 0.0, 1.0);
+            k[y][x] = float(c);
+            for (int ch = 0; ch < 3; ++ch) {
+                // Texture of contrast 0.03 on the wall (a light grey), 0.1 on
+                // the object (a dark one).
+                const double bg = 0.78 + 0.075 * (sample(wall, ch, x - t * bgx, y - t * bgy) - 0.5);
+                const double fg = 0.15 + 0.25 * (sample(object, ch, x - cx, y - cy) - 0.5);
+                a[0][ch][y][x] = float(c * fg + (1.0 - c) * bg);
+            }
+        }
+    }
+    if (cover)
+        *cover = covered;
     return out;
 }
 

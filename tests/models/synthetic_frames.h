@@ -18,6 +18,15 @@ at::Tensor texture(int64_t h, int64_t w, double dx, double dy, uint32_t seed, do
 at::Tensor discScene(int64_t h, int64_t w, double radius, double fgx, double fgy, double bgx,
                      double bgy, double t);
 
+//! A dark object moving by (fgx, fgy) pixels over a plain light wall with a
+//! faint texture, the wall panning by (bgx, bgy), at time t of a pair
+//! spanning t = 0 .. 1, without noise: [1, 3, h, w] float32. The object is
+//! a disc of the given radius, or with bar a vertical bar of twice that
+//! width spanning the frame's middle half. cover, when given, receives how
+//! much of each pixel the object covers [h, w].
+at::Tensor wallScene(int64_t h, int64_t w, double radius, bool bar, double fgx, double fgy,
+                     double bgx, double bgy, double t, at::Tensor* cover = nullptr);
+
 //! Peak signal-to-noise ratio in dB over a 0 .. 1 range, inside a margin.
 double psnr(const at::Tensor& a, const at::Tensor& b, int64_t margin);
 
