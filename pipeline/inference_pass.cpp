@@ -66,7 +66,7 @@ std::vector<c10::IValue> forwardArguments(const InferenceContext& ctx, at::Tenso
 class AutocastScope {
 public:
     AutocastScope(c10::DeviceType type, bool on, at::ScalarType reduced)
-        : type_(type), wasEnabled_(enabled(type)), previousType_(dtype(type)) {
+        : type_(type), wasEnabled_(autocastEnabled(type)), previousType_(autocastType(type)) {
         set(type_, on, reduced);
     }
     ~AutocastScope() { set(type_, wasEnabled_, previousType_); }
@@ -75,25 +75,11 @@ public:
 
 private:
 #if TORCH_VERSION_MAJOR > 2 || (TORCH_VERSION_MAJOR == 2 && TORCH_VERSION_MINOR >= 4)
-    static bool enabled(c10::DeviceType type) {
-        return at::autocast::is_autocast_enabled(type);
-    }
-    static at::ScalarType dtype(c10::DeviceType type) {
-        return at::autocast::get_autocast_dtype(type);
-    }
     static void set(c10::DeviceType type, bool on, at::ScalarType reduced) {
         at::autocast::set_autocast_dtype(type, reduced);
         at::autocast::set_autocast_enabled(type, on);
     }
 #else
-    static bool enabled(c10::DeviceType type) {
-        return type == c10::DeviceType::CPU ? at::autocast::is_cpu_enabled()
-                                            : at::autocast::is_enabled();
-    }
-    static at::ScalarType dtype(c10::DeviceType type) {
-        return type == c10::DeviceType::CPU ? at::autocast::get_autocast_cpu_dtype()
-                                            : at::autocast::get_autocast_gpu_dtype();
-    }
     static void set(c10::DeviceType type, bool on, at::ScalarType reduced) {
         if (type == c10::DeviceType::CPU) {
             // The CPU's autocast took only BFloat16 then, and let Half through.
@@ -131,6 +117,26 @@ int64_t countNan(const at::Tensor& result) {
 }
 
 }  // namespace
+
+// libtorch 2.4 made the queries per device type; before, CUDA and the CPU had
+// functions each.
+bool autocastEnabled(c10::DeviceType type) {
+#if TORCH_VERSION_MAJOR > 2 || (TORCH_VERSION_MAJOR == 2 && TORCH_VERSION_MINOR >= 4)
+    return at::autocast::is_autocast_enabled(type);
+#else
+    return type == c10::DeviceType::CPU ? at::autocast::is_cpu_enabled()
+                                        : at::autocast::is_enabled();
+#endif
+}
+
+at::ScalarType autocastType(c10::DeviceType type) {
+#if TORCH_VERSION_MAJOR > 2 || (TORCH_VERSION_MAJOR == 2 && TORCH_VERSION_MINOR >= 4)
+    return at::autocast::get_autocast_dtype(type);
+#else
+    return type == c10::DeviceType::CPU ? at::autocast::get_autocast_cpu_dtype()
+                                        : at::autocast::get_autocast_gpu_dtype();
+#endif
+}
 
 int64_t clockTicks() {
     using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;

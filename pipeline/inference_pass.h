@@ -30,6 +30,11 @@ struct InferenceContext {
 //! exceptions through.
 at::Tensor runInferencePass(InferenceContext& ctx, at::Tensor img0, at::Tensor img1);
 
+//! Whether libtorch's autocast is on for device type on this thread.
+bool autocastEnabled(c10::DeviceType type);
+//! The reduced type libtorch's autocast casts to for device type on this thread.
+at::ScalarType autocastType(c10::DeviceType type);
+
 //! A steady clock in 100-nanosecond ticks, for the render's timing lines.
 int64_t clockTicks();
 

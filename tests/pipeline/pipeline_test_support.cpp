@@ -6,9 +6,6 @@
 #include <algorithm>
 #include <sstream>
 
-#include <ATen/autocast_mode.h>
-#include <torch/version.h>
-
 #include <DDImage/Channel.h>
 #include <DDImage/Format.h>
 
@@ -206,25 +203,6 @@ double roundTripTolerance(at::ScalarType type) {
         default:
             return 2e-5;  // float32: the encoder and decoder alone
     }
-}
-
-bool autocastEnabled(c10::DeviceType type) {
-    // libtorch 2.4 made the query per device type.
-#if TORCH_VERSION_MAJOR > 2 || (TORCH_VERSION_MAJOR == 2 && TORCH_VERSION_MINOR >= 4)
-    return at::autocast::is_autocast_enabled(type);
-#else
-    return type == c10::DeviceType::CPU ? at::autocast::is_cpu_enabled()
-                                        : at::autocast::is_enabled();
-#endif
-}
-
-at::ScalarType autocastType(c10::DeviceType type) {
-#if TORCH_VERSION_MAJOR > 2 || (TORCH_VERSION_MAJOR == 2 && TORCH_VERSION_MINOR >= 4)
-    return at::autocast::get_autocast_dtype(type);
-#else
-    return type == c10::DeviceType::CPU ? at::autocast::get_autocast_cpu_dtype()
-                                        : at::autocast::get_autocast_gpu_dtype();
-#endif
 }
 
 DD::Image::ImagePlane filledPlane(const DD::Image::Box& box, const DD::Image::ChannelSet& channels,

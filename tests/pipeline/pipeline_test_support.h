@@ -92,10 +92,8 @@ pipeline::InferenceContext passContext(RetimeRig& rig, const c10::Device& device
 //! relative error of the encoded values into about twice that in linear light.
 double roundTripTolerance(at::ScalarType type);
 
-//! Whether libtorch's autocast is on for device type on this thread.
-bool autocastEnabled(c10::DeviceType type);
-//! The reduced type libtorch's autocast casts to for device type on this thread.
-at::ScalarType autocastType(c10::DeviceType type);
+using pipeline::autocastEnabled;
+using pipeline::autocastType;
 
 //! A packed plane over box for channels, every value `fill`.
 DD::Image::ImagePlane filledPlane(const DD::Image::Box& box, const DD::Image::ChannelSet& channels,
