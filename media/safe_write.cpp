@@ -2,6 +2,7 @@
 // Safe writes: temporary names, the commit into place, partial files removed on failure.
 #include "media/safe_write.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -50,6 +51,11 @@ const std::string& hostTag() {
         return text;
     }();
     return tag;
+}
+
+// "'path': what: the system's reason", from errno.
+Error systemError(const std::string& path, const std::string& what) {
+    return Error("'" + path + "': " + what + ": " + std::strerror(errno));
 }
 
 bool allDigits(const std::string& text) {
@@ -129,8 +135,51 @@ std::string temporaryPathFor(const std::string& path) {
     return (target.parent_path() / partialNameFor(target.filename().string())).string();
 }
 
+void writeWholeFile(const std::string& temporary, const std::string& path, const void* data,
+                    size_t size) {
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw systemError(path, "cannot make it");
+    const char* next = static_cast<const char*>(data);
+    size_t left = size;
+    while (left > 0) {
+        const ssize_t written = ::write(fd, next, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            // A write that makes no progress without an error is a full disk too.
+            const int error = written < 0 ? errno : ENOSPC;
+            ::close(fd);
+            errno = error;
+            throw systemError(path, "cannot write it");
+        }
+        next += written;
+        left -= size_t(written);
+    }
+    if (::fsync(fd) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        throw systemError(path, "cannot flush it to disk");
+    }
+    if (::close(fd) != 0)
+        throw systemError(path, "cannot write it");
+}
+
 void commitIntoPlace(const std::string& temporary, const std::string& path,
                      const OutputGuard& guard) {
+    // Network and delayed-allocation file systems report a failed write only
+    // when the data is flushed; a rename before that could put a cut-short
+    // file in place.
+    const int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        errno = error;
+        throw systemError(path, "cannot flush it to disk");
+    }
+    ::close(fd);
     std::error_code ec;
     std::filesystem::rename(temporary, path, ec);
     if (ec)

@@ -31,9 +31,17 @@ private:
 //! the same folder, so that the rename into place cannot cross file systems.
 std::string temporaryPathFor(const std::string& path);
 
-//! Renames the finished temporary file to path and releases its guard. Throws
-//! tweenora::Error naming path when the rename fails (the guard then removes
-//! the temporary file).
+//! Writes size bytes of data to temporary, the file being written for path,
+//! made anew, checking every write, the flush to disk and the close. Throws
+//! tweenora::Error naming path and the system's reason ("No space left on
+//! device" on a full disk).
+void writeWholeFile(const std::string& temporary, const std::string& path, const void* data,
+                    size_t size);
+
+//! Flushes the finished temporary file to disk, renames it to path and
+//! releases its guard. Throws tweenora::Error naming path when the flush or the
+//! rename fails (the guard then removes the temporary file): a file that did
+//! not reach the disk whole is never moved into place.
 void commitIntoPlace(const std::string& temporary, const std::string& path,
                      const OutputGuard& guard);
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <system_error>
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
 #include "host/Error.h"
@@ -246,9 +247,14 @@ void encodeColour(std::vector<float>& pixels, const std::vector<OutputChannel>& 
     }
 }
 
-// Written under a temporary name, committed into place when complete.
+// Encoded in memory, then written under a temporary name with every write
+// checked, and committed into place when complete. The format libraries do not
+// all notice a short write (and the JPEG one ends the process on it), so none
+// of them writes to the file itself.
 void writeFile(OIIO::ImageOutput& out, const std::string& path, const OIIO::ImageSpec& spec,
                const std::vector<float>& pixels) {
+    OIIO::Filesystem::IOVecOutput encoded;
+    const bool inMemory = out.supports("ioproxy") && out.set_ioproxy(&encoded);
     const std::string temporary = temporaryPathFor(path);
     const OutputGuard guard(temporary);
     const bool written = out.open(temporary, spec) &&
@@ -258,6 +264,8 @@ void writeFile(OIIO::ImageOutput& out, const std::string& path, const OIIO::Imag
         out.close();
         throw Error(quoted(path) + ": cannot write it" + (reason.empty() ? "" : ": " + reason));
     }
+    if (inMemory)
+        writeWholeFile(temporary, path, encoded.buffer().data(), encoded.buffer().size());
     commitIntoPlace(temporary, path, guard);
 }
 

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "tests/media/media_test_support.h"
 
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -69,6 +72,23 @@ Difference difference(const host::ClipFrame& a, const host::ClipFrame& b) {
     }
     d.mean /= double(std::max<size_t>(count, 1));
     return d;
+}
+
+SmallDisk::SmallDisk(const fs::path& folder, int kilobytes) : folder_(folder) {
+    fs::create_directories(folder);
+    const std::string options = "size=" + std::to_string(kilobytes) + "k";
+    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0)
+        mounted_ = true;
+    else
+        reason_ = "cannot mount a small tmpfs to fill (" + std::string(std::strerror(errno)) +
+                  "; it needs root)";
+}
+
+SmallDisk::~SmallDisk() {
+    if (mounted_)
+        ::umount2(folder_.c_str(), MNT_DETACH);
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
 }
 
 void ScratchFolderTest::SetUp() {

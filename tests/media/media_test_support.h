@@ -42,6 +42,25 @@ struct Difference {
 
 Difference difference(const host::ClipFrame& a, const host::ClipFrame& b);
 
+//! A tmpfs of a few kilobytes mounted on a folder, to run out of space on;
+//! unmounted (and the folder removed) when it goes. Mounting needs root: where
+//! it is refused, mounted() is false and reason() says why.
+class SmallDisk {
+public:
+    SmallDisk(const std::filesystem::path& folder, int kilobytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::filesystem::path folder_;
+    bool mounted_ = false;
+    std::string reason_;
+};
+
 //! A fresh folder for each test, named after the prefix, the test and the process (so that
 //! two suites running at once on one machine keep apart), kept when the test failed.
 class ScratchFolderTest : public ::testing::Test {
