@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <sstream>
+#include <set>
 #include <utility>
 
 #include "host/Error.h"
@@ -13,10 +13,19 @@ namespace tweenora::media {
 
 namespace {
 
-std::string describe(const DD::Image::ChannelSet& channels) {
-    std::ostringstream text;
-    text << channels;
-    return text.str();
+// The file's channel names, as it orders them.
+std::string describe(const std::vector<FileChannel>& layout) {
+    std::string text;
+    for (const FileChannel& channel : layout)
+        text += (text.empty() ? "" : ", ") + channel.name;
+    return text;
+}
+
+std::multiset<std::string> namesOf(const std::vector<FileChannel>& layout) {
+    std::multiset<std::string> names;
+    for (const FileChannel& channel : layout)
+        names.insert(channel.name);
+    return names;
 }
 
 }  // namespace
@@ -29,9 +38,12 @@ SequenceFrames::SequenceFrames(const SequencePattern& pattern, FrameSpan span,
         headers_.push_back(readHeader(pattern_.path(frame)));
         const ImageHeader& first = headers_.front();
         const ImageHeader& header = headers_.back();
-        if (header.channels != first.channels)
-            throw Error("'" + header.path + "': its channels (" + describe(header.channels) +
-                        ") differ from those of '" + first.path + "' (" + describe(first.channels) +
+        // Names, not only the host channels they fill: a grey Y fills red,
+        // green and blue as R, G and B do, but the output follows the first
+        // file's names and would lose the colour of the others.
+        if (header.channels != first.channels || namesOf(header.layout) != namesOf(first.layout))
+            throw Error("'" + header.path + "': its channels (" + describe(header.layout) +
+                        ") differ from those of '" + first.path + "' (" + describe(first.layout) +
                         ")");
         if (header.format.width() != first.format.width() ||
             header.format.height() != first.format.height())
