@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -31,22 +34,66 @@ bool valid(AVRational rate) {
     return rate.num > 0 && rate.den > 0;
 }
 
+// What a pass over the stream's packets finds: how many there are, and
+// whether their timestamps keep to one frame duration apart.
+struct PacketScan {
+    int64_t count = 0;
+    bool regular = true;
+};
+
 // The container does not say how many frames it holds: count the stream's
 // packets, one a frame, through a reader of their own (a stream without an
-// index may not seek back to its start).
-int64_t countPackets(const std::string& path, int stream) {
+// index may not seek back to its start), and look for gaps between their
+// timestamps, which a variable frame rate leaves.
+PacketScan scanPackets(const std::string& path, int stream, AVRational frameDuration) {
+    PacketScan scan;
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
-        return 0;
-    int64_t count = 0;
+        return scan;
+    const AVRational timeBase = format->streams[stream]->time_base;
+    std::vector<int64_t> times;
     AVPacket* packet = av_packet_alloc();
     while (av_read_frame(format, packet) >= 0) {
-        count += packet->stream_index == stream;
+        if (packet->stream_index == stream) {
+            ++scan.count;
+            if (packet->pts != AV_NOPTS_VALUE)
+                times.push_back(packet->pts);
+        }
         av_packet_unref(packet);
     }
     av_packet_free(&packet);
     avformat_close_input(&format);
-    return count;
+    std::sort(times.begin(), times.end());
+    for (size_t i = 1; i < times.size(); ++i) {
+        // In frame durations; half a frame off the grid is a missing or extra frame.
+        const double step =
+            av_q2d(timeBase) * double(times[i] - times[i - 1]) / av_q2d(frameDuration);
+        if (std::abs(step - 1.0) > 0.5)
+            scan.regular = false;
+    }
+    return scan;
+}
+
+// The frames an edit list presents (a trimmed .mp4 or .mov): the container's
+// count holds the samples before and after the edit too, and its index marks
+// them as discarded. -1 when the index does not hold every frame.
+int64_t presentedFrames(AVStream& stream) {
+    const int entries = avformat_index_get_entries_count(&stream);
+    if (stream.nb_frames <= 0 || entries != stream.nb_frames)
+        return -1;
+    int64_t presented = 0;
+    for (int i = 0; i < entries; ++i)
+        presented += !(avformat_index_get_entry(&stream, i)->flags & AVINDEX_DISCARD_FRAME);
+    return presented;
+}
+
+std::string variableRateNote(const std::string& path, FrameRate rate) {
+    char text[160];
+    std::snprintf(text, sizeof(text),
+                  "'%s' has a variable frame rate: its frames are taken in order, as a clip of "
+                  "%.3f fps",
+                  path.c_str(), rate.value());
+    return text;
 }
 
 }  // namespace
@@ -195,18 +242,26 @@ void VideoFrames::noteAudio() {
 
 void VideoFrames::readFrameRate() {
     const AVRational average = stream().avg_frame_rate, real = stream().r_frame_rate;
+    // A raw stream (an .h264 file) has no timestamps of its own: the demuxer
+    // makes them up at a rate of its choosing (newer libraries say 25 and
+    // twice the field rate), and the decoder knows the stream's own rate.
+    // Its frames are taken in order.
+    if (decoder_->format->iformat->flags & AVFMT_NOTIMESTAMPS) {
+        const AVRational decoded = decoder_->codec->framerate;
+        const AVRational rate = valid(decoded) ? decoded : valid(average) ? average : real;
+        if (!valid(rate))
+            throw fileError(path_, "states no frame rate");
+        frameRate_ = {rate.num, rate.den};
+        constantRate_ = false;
+        return;
+    }
     const AVRational rate = valid(average) ? average : real;
     if (!valid(rate))
         throw fileError(path_, "states no frame rate");
     frameRate_ = {rate.num, rate.den};
     if (valid(average) && valid(real) && std::abs(av_q2d(average) / av_q2d(real) - 1.0) > 0.005) {
         constantRate_ = false;
-        char text[160];
-        std::snprintf(text, sizeof(text),
-                      "'%s' has a variable frame rate: its frames are taken in order, as a "
-                      "clip of %.3f fps",
-                      path_.c_str(), av_q2d(rate));
-        notes_.push_back(text);
+        notes_.push_back(variableRateNote(path_, frameRate_));
     }
 }
 
@@ -230,9 +285,22 @@ void VideoFrames::readRotation() {
 
 void VideoFrames::countFrames() {
     const AVFormatContext& format = *decoder_->format;
-    const AVStream& video = stream();
+    AVStream& video = stream();
     const AVRational frameDuration = {frameRate_.den, frameRate_.num};
     int64_t count = video.nb_frames;
+    if (const int64_t presented = presentedFrames(video); presented > 0)
+        count = presented;
+    // Without a stated count, the rates the container states do not show a
+    // variable rate (Matroska states none): the timestamps do.
+    std::optional<PacketScan> scan;
+    if (count <= 0 && constantRate_) {
+        scan = scanPackets(path_, decoder_->stream, frameDuration);
+        if (!scan->regular && scan->count > 0) {
+            constantRate_ = false;
+            count = scan->count;
+            notes_.push_back(variableRateNote(path_, frameRate_));
+        }
+    }
     if (count <= 0 && constantRate_ && video.duration != AV_NOPTS_VALUE && video.duration > 0 &&
         format.duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
         count = av_rescale_q_rnd(video.duration, video.time_base, frameDuration, AV_ROUND_NEAR_INF);
@@ -241,7 +309,9 @@ void VideoFrames::countFrames() {
         format.duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
         count = av_rescale_q_rnd(format.duration, AV_TIME_BASE_Q, frameDuration, AV_ROUND_NEAR_INF);
     if (count <= 0) {
-        count = countPackets(path_, decoder_->stream);
+        if (!scan)
+            scan = scanPackets(path_, decoder_->stream, frameDuration);
+        count = scan->count;
         notes_.push_back("'" + path_ + "' does not state its frame count: counted " +
                          std::to_string(count) + " frames");
     }
@@ -258,6 +328,9 @@ void VideoFrames::decodeFirstFrame() {
         throw fileError(path_, "cannot decode its first frame" +
                                    (d.error.empty() ? std::string() : ": " + d.error));
     d.startPts = d.frame->best_effort_timestamp;
+    // Older decoders learn a raw stream's rate from its first frame.
+    if ((d.format->iformat->flags & AVFMT_NOTIMESTAMPS) && valid(d.codec->framerate))
+        frameRate_ = {d.codec->framerate.num, d.codec->framerate.den};
     if (d.startPts == AV_NOPTS_VALUE)
         constantRate_ = false;
     d.held = 1;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <system_error>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -39,11 +41,28 @@ AVPixelFormat pixelFormatFor(const AVCodec& codec) {
         return AV_PIX_FMT_YUV422P10LE;
     if (name == "libx264")
         return AV_PIX_FMT_YUV420P;
+    // Lossless, so full chroma: any frame size, nothing lost but the rounding.
+    if (name == "ffv1")
+        return AV_PIX_FMT_YUV444P10LE;
     if (codec.pix_fmts)
         for (const AVPixelFormat* format = codec.pix_fmts; *format != AV_PIX_FMT_NONE; ++format)
             if (isSupportedPixelFormat(*format))
                 return *format;
     return AV_PIX_FMT_YUV420P;
+}
+
+// The constant rate factors encoder (with its private options in options)
+// takes: its option's range where that is a real one, the library's own where
+// the option takes any number (the x264 and x265 wrappers: 0-51).
+std::pair<int, int> crfRange(const std::string& encoder, void* options) {
+    constexpr int kX26xLargestCrf = 51;
+    const AVOption* crf = av_opt_find(options, "crf", nullptr, 0, AV_OPT_SEARCH_CHILDREN);
+    const int smallest = std::max(0, int(crf->min));
+    if (crf->max < 1e6)
+        return {smallest, int(crf->max)};
+    if (encoder.rfind("libx264", 0) == 0 || encoder == "libx265")
+        return {smallest, kX26xLargestCrf};
+    return {smallest, std::numeric_limits<int>::max()};
 }
 
 }  // namespace
@@ -96,6 +115,8 @@ struct VideoWriter::Encoder {
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             status = av_interleaved_write_frame(format, packet);
+            if (status >= 0)
+                status = format->pb->error;  // a buffered write that failed (a full disk)
             if (status < 0)
                 throw fileError(path, "cannot write: " + avErrorText(status));
         }
@@ -165,13 +186,25 @@ void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
         av_opt_find(e.codec->priv_data, "crf", nullptr, 0, AV_OPT_SEARCH_CHILDREN) != nullptr;
     if (settings.crf && !takesCrf)
         throw Error("--crf: the " + codec_ + " encoder takes no constant rate factor");
-    if (takesCrf)
-        av_opt_set_int(e.codec->priv_data, "crf", settings.crf.value_or(kDefaultCrf), 0);
+    std::string crfText;
+    if (takesCrf) {
+        const auto [smallest, largest] = crfRange(codec_, e.codec->priv_data);
+        const int crf = settings.crf.value_or(std::clamp(kDefaultCrf, smallest, largest));
+        crfText = ", crf " + std::to_string(crf);
+        // Out of range, some encoders clamp without a word and others fail to open.
+        if (crf < smallest || crf > largest)
+            throw Error("--crf: " + std::to_string(crf) + " is outside the " + codec_ +
+                        " encoder's range, " + std::to_string(smallest) + " to " +
+                        std::to_string(largest));
+        if (av_opt_set_int(e.codec->priv_data, "crf", crf, AV_OPT_SEARCH_CHILDREN) < 0)
+            throw Error("--crf: the " + codec_ + " encoder does not take " + std::to_string(crf));
+    }
     const int status = avcodec_open2(e.codec, &codec, nullptr);
     if (status < 0)
-        throw fileError(path_, "the " + codec_ + " encoder refuses " + std::to_string(width) + "x" +
-                                   std::to_string(height) + " " + av_get_pix_fmt_name(pixelFormat) +
-                                   ": " + avErrorText(status));
+        throw fileError(path_, "the " + codec_ + " encoder refuses its settings (" +
+                                   std::to_string(width) + "x" + std::to_string(height) + " " +
+                                   av_get_pix_fmt_name(pixelFormat) + crfText +
+                                   "): " + avErrorText(status));
 }
 
 void VideoWriter::openContainer(const AVOutputFormat& container) {
@@ -248,6 +281,10 @@ void VideoWriter::finish() {
     Encoder& e = *encoder_;
     e.encode(nullptr, path_);
     int status = av_write_trailer(e.format);
+    if (status >= 0) {
+        avio_flush(e.format->pb);
+        status = e.format->pb->error;
+    }
     if (status < 0)
         throw fileError(path_, "cannot finish it: " + avErrorText(status));
     status = avio_closep(&e.format->pb);

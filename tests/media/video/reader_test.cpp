@@ -3,10 +3,13 @@
 #include "media/video/reader.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -31,6 +34,30 @@ class VideoFilesTest : public testing::ScratchFolderTest {
 protected:
     VideoFilesTest() : ScratchFolderTest("video") {}
     std::string file(const std::string& name) const { return (folder_ / name).string(); }
+    // Runs the ffmpeg program (or ffprobe) with args; its standard output.
+    std::string ffmpeg(const std::string& program, const std::string& args) const {
+        const testing::ToolRun run = testing::runShell(
+            "cd " + testing::quoted(folder_.string()) + " && " + program + " -v error " + args,
+            folder_);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return run.out;
+    }
+    static bool haveFfmpeg() {
+        return std::system("command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null") == 0;
+    }
+    // Which frame of movingPattern (1..count) frame shows.
+    static int patternFrameOf(const host::ClipFrame& frame, int width, int count) {
+        int best = 0;
+        double smallest = 1e9;
+        for (int candidate = 1; candidate <= count; ++candidate) {
+            const double mean = difference(frame, movingPattern(width, kHeight, candidate)).mean;
+            if (mean < smallest) {
+                smallest = mean;
+                best = candidate;
+            }
+        }
+        return best;
+    }
     std::vector<std::string> entries() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(folder_))
@@ -156,7 +183,10 @@ TEST_F(VideoFilesTest, UnstatedFrameCountIsCounted) {
     writeClip(file("clip.h264"), 10, kWidth, kHeight);
     VideoFrames video(file("clip.h264"), Colorspace::Auto);
     EXPECT_EQ(video.lastFrame(), 10);
-    ASSERT_EQ(video.notes().size(), 1u);
+    // The stream's own rate, not one the demuxer makes up for its timestamps.
+    EXPECT_EQ(video.frameRate().num, 24);
+    EXPECT_EQ(video.frameRate().den, 1);
+    ASSERT_EQ(video.notes().size(), 1u) << video.notes().back();
     EXPECT_NE(video.notes()[0].find("does not state its frame count"), std::string::npos);
     EXPECT_LT(difference(*video.load(10), movingPattern(kWidth, kHeight, 10)).mean, 0.02);
 }
@@ -204,14 +234,20 @@ TEST_F(VideoFilesTest, WriterRefusesWhatCannotBeWritten) {
         VideoSettings settings;
         std::string message;
     };
-    VideoSettings defaults, noSuchCodec, crfForProres, h264InMov;
+    VideoSettings defaults, noSuchCodec, crfForProres, h264InMov, h264Crf52, h265Crf99;
     noSuchCodec.codec = "no_such_codec";
     crfForProres.crf = 20;
     h264InMov.codec = "libx264";
+    h264Crf52.crf = 52;
+    h265Crf99.codec = "libx265";
+    h265Crf99.crf = 99;
     const Row rows[] = {
         {"odd.mp4", kWidth + 1, defaults, "needs a width divisible by 2"},
         {"codec.mov", kWidth, noSuchCodec, "no video encoder 'no_such_codec'"},
         {"crf.mov", kWidth, crfForProres, "--crf: the prores_ks encoder takes no"},
+        // x264 would clamp it without a word, x265 fail to open.
+        {"crf.mp4", kWidth, h264Crf52, "--crf: 52 is outside the libx264 encoder's range, 0 to 51"},
+        {"crf.mkv", kWidth, h265Crf99, "--crf: 99 is outside the libx265 encoder's range, 0 to 51"},
         {"clip.unknownext", kWidth, defaults, "no video container"},
     };
     for (const Row& row : rows) {
@@ -227,6 +263,116 @@ TEST_F(VideoFilesTest, WriterRefusesWhatCannotBeWritten) {
     // H.264 in a .mov is fine when asked for.
     writeClip(file("h264.mov"), 2, kWidth, kHeight, h264InMov);
     EXPECT_EQ(VideoFrames(file("h264.mov"), Colorspace::Auto).lastFrame(), 2);
+    // Lossless FFV1 keeps full chroma, so odd sizes are fine.
+    VideoSettings ffv1;
+    ffv1.codec = "ffv1";
+    writeClip(file("odd.mkv"), 2, kWidth + 1, kHeight + 1, ffv1);
+    VideoFrames odd(file("odd.mkv"), Colorspace::Auto);
+    EXPECT_EQ(odd.header().format.width(), kWidth + 1);
+    EXPECT_LT(difference(*odd.load(2), movingPattern(kWidth + 1, kHeight + 1, 2)).largest, 0.01);
+}
+
+// Wide enough for the square to stay in view for 48 frames, and near-lossless,
+// so that every frame can be told from its neighbours.
+constexpr int kWide = 160;
+VideoSettings nearLossless() {
+    VideoSettings settings;
+    settings.crf = 0;
+    settings.keyframeInterval = 12;
+    return settings;
+}
+
+// Trimmed without re-encoding, a clip keeps the samples from the keyframe
+// before the cut, and an edit list says to show it from the cut on: its
+// frames are those a player shows, counted and sought as such.
+TEST_F(VideoFilesTest, EditListsDecideWhichFramesAClipHolds) {
+    if (!haveFfmpeg())
+        GTEST_SKIP() << "needs the ffmpeg and ffprobe programs to trim a clip by an edit list";
+    constexpr int kCount = 48;
+    writeClip(file("num.mp4"), kCount, kWide, kHeight, nearLossless());
+    for (const std::string name : {"numel.mp4", "numel.mov"}) {
+        SCOPED_TRACE(name);
+        ffmpeg("ffmpeg", "-y -ss 0.3 -i num.mp4 -c copy -t 1 " + name);
+        const int shown = std::stoi(ffmpeg("ffprobe",
+                                           "-count_frames -select_streams v "
+                                           "-show_entries stream=nb_read_frames -of "
+                                           "csv=p=0 " +
+                                               name));
+        VideoFrames inOrder(file(name), Colorspace::Auto);
+        ASSERT_EQ(inOrder.lastFrame(), shown);
+        std::vector<std::shared_ptr<const host::ClipFrame>> frames;
+        const int first = patternFrameOf(*inOrder.load(1), kWide, kCount);
+        EXPECT_GT(first, 1) << "the frames before the cut are shown";
+        for (int frame = 1; frame <= shown; ++frame) {
+            frames.push_back(inOrder.load(frame));
+            EXPECT_EQ(patternFrameOf(*frames.back(), kWide, kCount), first + frame - 1) << frame;
+        }
+        VideoFrames jumping(file(name), Colorspace::Auto);
+        for (int frame : {shown, 2, shown - 1, 1, shown / 2}) {
+            SCOPED_TRACE(frame);
+            EXPECT_TRUE(jumping.load(frame)->planes == frames[frame - 1]->planes);
+        }
+    }
+}
+
+// Matroska states no frame count and no rate of its own: gaps between the
+// timestamps show a variable rate, whose frames are taken in order, not
+// filled with repeats.
+TEST_F(VideoFilesTest, VariableRateMatroskaIsNotedAndTakenInOrder) {
+    if (!haveFfmpeg())
+        GTEST_SKIP() << "needs the ffmpeg program to make a variable-rate clip";
+    constexpr int kCount = 30;
+    writeClip(file("num.mkv"), kCount, kWide, kHeight, nearLossless());
+    // Source frames 6-10 left out, the others keeping their timestamps.
+    ffmpeg("ffmpeg",
+           "-y -i num.mkv -vf \"select='not(between(n,5,9))'\" -fps_mode vfr "
+           "-c:v libx264 -crf 0 vfr.mkv");
+    VideoFrames regular(file("num.mkv"), Colorspace::Auto);
+    EXPECT_EQ(regular.lastFrame(), kCount);
+    EXPECT_TRUE(regular.notes().empty()) << regular.notes().front();
+
+    VideoFrames video(file("vfr.mkv"), Colorspace::Auto);
+    ASSERT_EQ(video.lastFrame(), kCount - 5);
+    ASSERT_EQ(video.notes().size(), 1u);
+    EXPECT_NE(video.notes()[0].find("has a variable frame rate"), std::string::npos);
+    for (int frame = 1; frame <= kCount - 5; ++frame)
+        EXPECT_EQ(patternFrameOf(*video.load(frame), kWide, kCount), frame <= 5 ? frame : frame + 5)
+            << frame;
+}
+
+// Noise (which no encoder squeezes) until a small disk fills: the video fails
+// naming its file and the cause, and leaves nothing behind.
+TEST_F(VideoFilesTest, AFullDiskFailsTheVideoAndLeavesNothing) {
+    const testing::SmallDisk disk(folder_ / "disk", 64);
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason();
+    host::ClipFrame noise = movingPattern(kWidth, kHeight, 1);
+    uint32_t state = 99;
+    for (auto& [channel, plane] : noise.planes)
+        for (float& value : plane) {
+            state = state * 1664525u + 1013904223u;
+            value = float(state >> 8) / float(1 << 24);
+        }
+    VideoSettings ffv1;
+    ffv1.codec = "ffv1";
+    const std::pair<std::string, VideoSettings> rows[] = {{"clip.mov", {}}, {"clip.mkv", ffv1}};
+    for (const auto& [name, settings] : rows) {
+        SCOPED_TRACE(name);
+        const std::string path = (folder_ / "disk" / name).string();
+        std::string failure;
+        try {
+            VideoWriter writer(path, kWidth, kHeight, settings);
+            for (int frame = 1; frame <= 200; ++frame)
+                writer.write(noise);
+            writer.finish();
+        } catch (const Error& e) {
+            failure = e.what();
+        }
+        ASSERT_FALSE(failure.empty()) << "no write failed: the full disk went unnoticed";
+        EXPECT_NE(failure.find(path), std::string::npos) << failure;
+        EXPECT_NE(failure.find("No space left"), std::string::npos) << failure;
+        EXPECT_TRUE(fs::is_empty(folder_ / "disk"));
+    }
 }
 
 }  // namespace
