@@ -14,6 +14,7 @@
 #include "host/Error.h"
 #include "host/text.h"
 #include "media/colour/icc_profile.h"
+#include "media/decode_log.h"
 
 namespace tweenora::media {
 
@@ -46,13 +47,24 @@ public:
         if (!decoded)
             return decoded;
         auto converted = std::make_shared<host::ClipFrame>(*decoded);
-        spaces_->convert(*converted, space_, spaces_->sceneLinear());
+        try {
+            spaces_->convert(*converted, space_, spaces_->sceneLinear());
+        } catch (const Error& e) {
+            // The host keeps no text of a source's exception: the tool reports this.
+            log_.failed(e.what());
+            throw;
+        }
         return converted;
+    }
+    std::string failure() const override {
+        const std::string decoding = ForwardingInputFrames::failure();
+        return decoding.empty() ? log_.failure() : decoding;
     }
 
 private:
     std::shared_ptr<const ColourSpaces> spaces_;
     std::string space_;
+    DecodeLog log_;
 };
 
 class ConvertedOutput : public OutputFrames {
@@ -86,13 +98,63 @@ struct ColourSpaces::Config {
     OIIO::ColorConfig config;
 };
 
-ColourSpaces::ColourSpaces() : config_(std::make_unique<Config>()) {}
+namespace {
+
+// Why the configuration file at path cannot be used, "" when it can be tried.
+// OpenImageIO falls back to its built-in configuration with a clumsy text, so
+// the plain cases are named here.
+std::string unusableConfigReason(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status))
+        return "no such file";
+    if (fs::is_directory(status))
+        return "it is a folder, not a configuration file";
+    if (::access(path.c_str(), R_OK) != 0)
+        return "it cannot be opened for reading";
+    if (fs::is_regular_file(status) && fs::file_size(path, ec) == 0)
+        return "it is empty";
+    return "";
+}
+
+OIIO::ColorProcessorHandle processorFor(OIIO::ColorConfig& config, const std::string& from,
+                                        const std::string& to) {
+    const OIIO::ColorProcessorHandle processor = config.createColorProcessor(from, to);
+    if (!processor) {
+        // A space whose transform reads a missing file (a LUT) lands here;
+        // the reason names the file.
+        const std::string reason = config.geterror();
+        throw Error("the colour configuration (" + config.configname() + ") cannot convert '" +
+                    from + "' to '" + to + "'" + (reason.empty() ? "" : ": " + reason));
+    }
+    return processor;
+}
+
+}  // namespace
+
+// OpenImageIO reads $OCIO itself, and without a word uses its built-in
+// configuration when that cannot be read: a set $OCIO is loaded here so that
+// its failure is reported.
+ColourSpaces::ColourSpaces() : config_(std::make_unique<Config>()) {
+    const char* ocio = std::getenv("OCIO");
+    if (ocio && *ocio)
+        load(ocio, "$OCIO names the colour configuration '" + std::string(ocio) + "'");
+}
 
 ColourSpaces::ColourSpaces(const std::string& path) : config_(std::make_unique<Config>()) {
-    config_->config.reset(path);
-    if (config_->config.has_error())
-        throw Error("the colour configuration '" + path +
-                    "' cannot be read: " + config_->config.geterror());
+    load(path, "the colour configuration '" + path + "'");
+}
+
+void ColourSpaces::load(const std::string& path, const std::string& named) {
+    std::string reason = unusableConfigReason(path);
+    if (reason.empty()) {
+        config_->config.reset(path);
+        // has_error() stays false when the file fails to load; the text is kept.
+        reason = config_->config.geterror();
+    }
+    if (!reason.empty())
+        throw Error(named + ", which cannot be read: " + reason);
 }
 
 ColourSpaces::~ColourSpaces() = default;
@@ -128,15 +190,16 @@ std::string ColourSpaces::cineonLog() const {
     return "";
 }
 
+void ColourSpaces::checkConversion(const std::string& from, const std::string& to) const {
+    if (from != to)
+        processorFor(config_->config, from, to);
+}
+
 void ColourSpaces::convert(host::ClipFrame& frame, const std::string& from,
                            const std::string& to) const {
     if (from == to)
         return;
-    const OIIO::ColorProcessorHandle processor = config_->config.createColorProcessor(from, to);
-    if (!processor)
-        throw Error("the colour configuration (" + configName() + ") cannot convert '" + from +
-                    "' to '" + to + "'" +
-                    (config_->config.has_error() ? ": " + config_->config.geterror() : ""));
+    const OIIO::ColorProcessorHandle processor = processorFor(config_->config, from, to);
     std::vector<float>* planes[3] = {};
     for (int c = 0; c < 3; ++c) {
         const auto found = frame.planes.find(kColour[c]);
@@ -255,12 +318,14 @@ ProfileChoice profileColorspace(Colorspace colorspace, const InputFrames& frames
 std::unique_ptr<InputFrames> convertedInput(std::unique_ptr<InputFrames> frames,
                                             std::shared_ptr<const ColourSpaces> spaces,
                                             const std::string& space) {
+    spaces->checkConversion(space, spaces->sceneLinear());
     return std::make_unique<ConvertedInput>(std::move(frames), std::move(spaces), space);
 }
 
 std::unique_ptr<OutputFrames> convertedOutput(std::unique_ptr<OutputFrames> output,
                                               std::shared_ptr<const ColourSpaces> spaces,
                                               const std::string& space) {
+    spaces->checkConversion(spaces->sceneLinear(), space);
     return std::make_unique<ConvertedOutput>(std::move(output), std::move(spaces), space);
 }
 

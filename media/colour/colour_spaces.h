@@ -17,9 +17,12 @@ namespace tweenora::media {
 //! sRGB, Rec709, ...). Conversions go through OpenImageIO's colour processors.
 class ColourSpaces {
 public:
+    //! $OCIO's configuration when it is set (not empty), else the built-in
+    //! one. Throws tweenora::Error naming $OCIO's file and the reason when that
+    //! cannot be read: missing, a folder, empty or not a configuration.
     ColourSpaces();
     //! The configuration in the file at path. Throws tweenora::Error naming it
-    //! when OpenColorIO cannot read it.
+    //! and the reason when OpenColorIO cannot read it.
     explicit ColourSpaces(const std::string& path);
     ~ColourSpaces();
 
@@ -33,10 +36,16 @@ public:
     //! cineon, Cineon or lg10; "" when the configuration has none.
     std::string cineonLog() const;
     //! Converts frame's red, green and blue from one space to another. Throws
-    //! tweenora::Error naming both when the configuration cannot.
+    //! tweenora::Error naming both when the configuration cannot (and the
+    //! file a transform misses, such as a LUT).
     void convert(host::ClipFrame& frame, const std::string& from, const std::string& to) const;
+    //! Throws as convert does when the configuration cannot convert from one
+    //! space to another, converting nothing.
+    void checkConversion(const std::string& from, const std::string& to) const;
 
 private:
+    void load(const std::string& path, const std::string& named);
+
     struct Config;
     std::unique_ptr<Config> config_;
 };
@@ -76,12 +85,15 @@ ProfileChoice profileColorspace(Colorspace colorspace, const InputFrames& frames
 std::string managedColourSpace(const std::string& requested, Colorspace colorspace,
                                const InputFrames& frames, const ColourSpaces& spaces);
 
-//! frames converted from space to spaces' scene-linear space as they load.
+//! frames converted from space to spaces' scene-linear space as they load; a
+//! conversion that fails is their failure(). Throws tweenora::Error when the
+//! configuration cannot convert space (see ColourSpaces::checkConversion).
 std::unique_ptr<InputFrames> convertedInput(std::unique_ptr<InputFrames> frames,
                                             std::shared_ptr<const ColourSpaces> spaces,
                                             const std::string& space);
 
 //! output fed frames converted from spaces' scene-linear space to space.
+//! Throws tweenora::Error when the configuration cannot convert to space.
 std::unique_ptr<OutputFrames> convertedOutput(std::unique_ptr<OutputFrames> output,
                                               std::shared_ptr<const ColourSpaces> spaces,
                                               const std::string& space);

@@ -200,5 +200,46 @@ TEST_F(ColourTest, ToolLinearisesLogDpxAndWritesItBack) {
         << err;
 }
 
+// A set $OCIO that cannot be read is an error naming it and why, never a quiet
+// switch to the built-in configuration; a space whose LUT is missing names the
+// space and the file.
+TEST_F(ColourTest, UnreadableConfigurationsAndMissingLutsAreNamed) {
+    fs::create_directories(folder_ / "in");
+    for (int frame = 1; frame <= 2; ++frame)
+        writeLogDpx(file("in/log." + std::to_string(frame) + ".dpx"));
+    std::ofstream(file("empty.ocio")).flush();
+    std::ofstream(file("broken.ocio")) << "ocio_profile_version: 2\nroles: [unclosed\n";
+    fs::create_directories(folder_ / "folder.ocio");
+    std::ofstream(file("lut.ocio")) << std::string(kConfig) + R"(
+  - !<ColorSpace>
+    name: graded
+    to_scene_reference: !<FileTransform> {src: missing_grade.cube, interpolation: linear}
+)";
+    struct Row {
+        std::string config;
+        std::string colorspace;
+        std::vector<std::string> named;
+    };
+    const Row rows[] = {
+        {file("missing.ocio"), "auto", {"$OCIO", file("missing.ocio"), "no such file"}},
+        {file("empty.ocio"), "auto", {"$OCIO", file("empty.ocio"), "empty"}},
+        {file("broken.ocio"), "auto", {"$OCIO", file("broken.ocio"), "cannot be read: "}},
+        {file("folder.ocio"), "auto", {"$OCIO", file("folder.ocio"), "folder"}},
+        {file("lut.ocio"), "graded", {"'graded'", "missing_grade.cube"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.config);
+        std::string out, err;
+        const int status = runTool("OCIO=" + testing::quoted(row.config),
+                                   "retime '" + file("in/log.#.dpx") + "' '" + file("x.#.exr") +
+                                       "' --speed 1 --cpu --quiet --colorspace " + row.colorspace,
+                                   out, err);
+        EXPECT_EQ(status, 2) << err;
+        for (const std::string& text : row.named)
+            EXPECT_NE(err.find(text), std::string::npos) << text << " in: " << err;
+        EXPECT_FALSE(fs::exists(file("x.1.exr")));
+    }
+}
+
 }  // namespace
 }  // namespace tweenora::media
