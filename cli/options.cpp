@@ -260,6 +260,9 @@ void applyTimingOptions(host::HostNode& node, const TimingOptions& options) {
 }
 
 media::FrameRate parseFrameRate(const std::string& option, const std::string& text) {
+    const std::string expected = "a frame rate from " + shortestText(kSlowestFrameRate) + " to " +
+                                 shortestText(kFastestFrameRate) +
+                                 " frames per second, such as 60, 29.97 or 30000/1001";
     const size_t slash = text.find('/');
     if (slash != std::string::npos) {
         const double num = parseNumber(option, text.substr(0, slash));
@@ -267,15 +270,18 @@ media::FrameRate parseFrameRate(const std::string& option, const std::string& te
         if (num != std::floor(num) || den != std::floor(den) || num < 1 || den < 1 || num > 1e6 ||
             den > 1e6)
             throw badValue(option, text, "a frame rate N/D of whole numbers");
+        if (num / den < kSlowestFrameRate || num / den > kFastestFrameRate)
+            throw badValue(option, text, expected);
         return {int(num), int(den)};
     }
     const double rate = parseNumber(option, text);
-    if (rate <= 0.0 || rate > 1000.0)
-        throw badValue(option, text, "a frame rate between 0 and 1000");
+    if (!(rate >= kSlowestFrameRate && rate <= kFastestFrameRate))
+        throw badValue(option, text, expected);
     if (rate == std::floor(rate))
         return {int(rate), 1};
+    // Rates below one frame a second are no NTSC rates (and would round to 0/1001).
     const double ntsc = std::round(rate * kNtscDenominator / 1000.0) * 1000.0;
-    if (std::abs(ntsc / kNtscDenominator - rate) < 0.005)
+    if (rate > 1.0 && std::abs(ntsc / kNtscDenominator - rate) < 0.005)
         return {int(ntsc), kNtscDenominator};
     return {int(std::lround(rate * 1000.0)), 1000};
 }

@@ -49,7 +49,13 @@ struct TimingOptions {
 //! when --speed and --frame-keys are both given.
 bool parseTimingOption(const Args& args, size_t& i, TimingOptions& options);
 
-//! "30", "29.97" or "30000/1001". Throws tweenora::Error naming option.
+//! The frame rates a video is written at: the encoders and containers
+//! take the slowest (1/1000) and fastest as time bases.
+constexpr double kSlowestFrameRate = 0.001;
+constexpr double kFastestFrameRate = 1000.0;
+
+//! "30", "29.97" or "30000/1001", from kSlowestFrameRate to kFastestFrameRate.
+//! Throws tweenora::Error naming option.
 media::FrameRate parseFrameRate(const std::string& option, const std::string& text);
 
 //! A whole number from minimum to 2^20. Throws tweenora::Error naming option.

@@ -70,11 +70,12 @@ const char* const kRetimeOptions =
     "  --float                write EXR as 32-bit float (default half)\n"
     "\n"
     "video output:\n"
-    "  --fps R                frame rate, such as 60, 29.97 or 30000/1001 (default:\n"
-    "                         the input video's, else 24)\n"
+    "  --fps R                frame rate from 0.001 to 1000, such as 60, 29.97 or\n"
+    "                         30000/1001 (default: the input video's, else 24)\n"
     "  --codec NAME           encoder (default prores_ks, ProRes 422 HQ, for .mov;\n"
     "                         libx264 for .mp4 and .mkv)\n"
-    "  --crf N                constant rate factor of encoders that take one (default 18)\n"
+    "  --crf N                constant rate factor of encoders that take one, within\n"
+    "                         the encoder's range (default 18)\n"
     "\n"
     "processing:\n"
     "  --cpu                  run the network on the CPU (use_gpu off)\n"
@@ -203,15 +204,47 @@ std::vector<int> outputFrames(int first, int last, const TimingOptions& timing) 
     return std::vector<int>(timing.frames->begin(), timing.frames->end());
 }
 
+// Beyond the files read, a sequence input's pattern names the plate's other
+// frames: an output to the same pattern with --range would write over those.
 void refuseToOverwriteInputs(const OutputFrames& output, const std::vector<int>& frames,
-                             const std::vector<std::string>& inputPaths) {
+                             const std::vector<std::string>& inputPaths, const std::string& input) {
     std::set<std::string> inputs;
     for (const std::string& path : inputPaths)
         inputs.insert(media::canonicalPath(path));
-    for (const std::string& path : output.paths(frames)) {
-        if (inputs.count(media::canonicalPath(path)))
-            throw Error("refusing to write '" + path + "': it is an input file");
+    std::optional<media::SequencePattern> pattern;
+    if (!media::isVideoName(input))
+        pattern.emplace(input);
+    const std::vector<std::string> paths = output.paths(frames);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const std::string path = media::canonicalPath(paths[i]);
+        if (inputs.count(path))
+            throw Error("refusing to write '" + paths[i] + "': it is an input file");
+        if (pattern && i < frames.size() && path == media::canonicalPath(pattern->path(frames[i])))
+            throw Error("refusing to write '" + paths[i] + "': the output pattern names the " +
+                        "input's own files (" + input + ")");
     }
+}
+
+// --fps, --codec and --crf say how a video is encoded; a sequence has no use for them.
+void noteVideoOptionsUnused(const RetimeOptions& options) {
+    if (options.quiet || media::isVideoName(options.output))
+        return;
+    std::vector<std::string> given;
+    if (options.fps)
+        given.push_back("--fps");
+    if (!options.codec.empty())
+        given.push_back("--codec");
+    if (options.crf)
+        given.push_back("--crf");
+    if (given.empty())
+        return;
+    std::string names;
+    for (size_t i = 0; i < given.size(); ++i)
+        names += (i == 0 ? "" : i + 1 == given.size() ? " and " : ", ") + given[i];
+    std::cerr << noteLine(names + (given.size() == 1 ? " sets" : " set") +
+                          " how a video is encoded: '" + options.output +
+                          "' is an image sequence, so " +
+                          (given.size() == 1 ? "it is" : "they are") + " not used");
 }
 
 // A rerun of a chunk whose task was killed outright (SIGKILL leaves no chance
@@ -462,6 +495,7 @@ int runRetime(const Args& args) {
     if (options.listConfigSpaces)
         return listConfigSpaces();
     media::installInterruptCleanup();
+    noteVideoOptionsUnused(options);
 
     Media opened = openMedia(options);
     InputFrames& frames = *opened.frames;
@@ -493,7 +527,7 @@ int runRetime(const Args& args) {
     // frames were refused); only the box follows the frames.
     const DD::Image::ChannelSet channels = iop.channels();
     const DD::Image::Format format = iop.format();
-    refuseToOverwriteInputs(output, outFrames, frames.paths());
+    refuseToOverwriteInputs(output, outFrames, frames.paths(), options.input);
     output.open(format);
     removeStalePartialsOf(output, outFrames, options.quiet);
 

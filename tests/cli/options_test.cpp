@@ -20,16 +20,20 @@ TEST(Options, FrameRatesAsTypedBecomeFractions) {
         int num;
         int den;
     };
-    const Row rows[] = {{"30", 30, 1},          {"29.97", 30000, 1001}, {"23.976", 24000, 1001},
-                        {"59.94", 60000, 1001}, {"12.5", 12500, 1000},  {"30000/1001", 30000, 1001},
-                        {"+25", 25, 1}};
+    const Row rows[] = {
+        {"30", 30, 1},          {"29.97", 30000, 1001}, {"23.976", 24000, 1001},
+        {"59.94", 60000, 1001}, {"12.5", 12500, 1000},  {"30000/1001", 30000, 1001},
+        {"+25", 25, 1},         {"0.001", 1, 1000},     {"0.5", 500, 1000},
+        {"1/1000", 1, 1000},    {"1000", 1000, 1},      {"1000000/1000", 1000000, 1000}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
         const media::FrameRate rate = parseFrameRate("--fps", row.text);
         EXPECT_EQ(rate.num, row.num);
         EXPECT_EQ(rate.den, row.den);
     }
-    for (const char* bad : {"0", "-24", "1001", "30/0", "2.5/1", "fast", "nan"}) {
+    // The ends of the range hold for both forms.
+    for (const char* bad : {"0", "-24", "1001", "30/0", "2.5/1", "fast", "nan", "0.0009",
+                            "1/1000000", "1001/1", "1000001/1000"}) {
         SCOPED_TRACE(bad);
         try {
             parseFrameRate("--fps", bad);

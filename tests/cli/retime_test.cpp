@@ -499,6 +499,62 @@ TEST_F(RetimeTest, RefusesToWriteOverItsInput) {
         EXPECT_NE(r.err.find("it is an input file"), std::string::npos) << r.err;
     }
     EXPECT_EQ(readFile(inFrame(2)), before);
+    // With --range, the pattern still names the plate's other frames.
+    const std::string later = readFile(inFrame(4));
+    const ToolRun r =
+        retime({in(), in(), "--range", "1-3", "--speed", "0.5", "--frames", "4", "--cpu"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("the output pattern names the input's own files"), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(readFile(inFrame(4)) == later) << "frame 4 of the plate was overwritten";
+}
+
+// A grey first frame (one Y channel) fills red, green and blue as R, G and B
+// do: its channel names must count, or the others' colour is written grey.
+TEST_F(RetimeTest, FramesWithOtherChannelNamesThanTheFirstAreRefused) {
+    makeClip();
+    const Image second = load(inFrame(2));
+    OIIO::ImageSpec spec = second.spec;
+    std::vector<std::string> names = {"Y"};
+    for (const std::string& name : spec.channelnames)
+        if (name != "R" && name != "G" && name != "B")
+            names.push_back(name);
+    std::vector<float> pixels;
+    for (size_t p = 0; p < second.pixelCount(); ++p)
+        for (const std::string& name : names)
+            pixels.push_back(second.at(p, second.channel(name == "Y" ? "G" : name)));
+    spec.nchannels = int(names.size());
+    spec.channelnames = names;
+    spec.channelformats.clear();
+    spec.alpha_channel = -1;
+    spec.z_channel = -1;
+    for (int frame : {1, 6}) {
+        SCOPED_TRACE(frame);
+        fs::remove_all(folder_ / "in");
+        makeClip();
+        const std::string file = inFrame(frame).string();
+        std::unique_ptr<OIIO::ImageOutput> grey = OIIO::ImageOutput::create(file);
+        ASSERT_TRUE(grey && grey->open(file, spec) &&
+                    grey->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) && grey->close());
+        const ToolRun r = retime({in(), out(), "--speed", "1", "--cpu"});
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("differ from those of"), std::string::npos) << r.err;
+        EXPECT_TRUE(entries("out").empty());
+    }
+}
+
+// Options for a video given with a sequence output do nothing, and say so.
+TEST_F(RetimeTest, NotesVideoOptionsGivenForASequence) {
+    makeClip();
+    const ToolRun r = retime(
+        {in(), out(), "--frames", "1", "--speed", "1", "--cpu", "--fps", "30", "--crf", "20"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("--fps and --crf set how a video is encoded: '" + out() +
+                         "' is an image sequence, so they are not used"),
+              std::string::npos)
+        << r.err;
+    const ToolRun plain = retime({in(), out(), "--frames", "1", "--speed", "1", "--cpu"});
+    EXPECT_EQ(plain.err.find("how a video is encoded"), std::string::npos) << plain.err;
 }
 
 TEST_F(RetimeTest, BadUsageStopsWithStatusTwo) {
@@ -520,6 +576,12 @@ TEST_F(RetimeTest, BadUsageStopsWithStatusTwo) {
         {{in(), out(), "--range", "5-2"}, "ends before it starts"},
         {{in(), out(), "--channels", "nosuchlayer"}, "nosuchlayer"},
         {{in(), out(), "--threads", "0"}, "--threads"},
+        // Frame rates and rate factors a video cannot be written with.
+        {{in(), out("r.mp4"), "--fps", "1/1000000"}, "a frame rate from 0.001 to 1000"},
+        {{in(), out("r.mp4"), "--fps", "0.0001"}, "a frame rate from 0.001 to 1000"},
+        {{in(), out("r.mp4"), "--crf", "52"}, "--crf: 52 is outside the libx264 encoder's range"},
+        {{in(), out("r.mkv"), "--codec", "libx265", "--crf", "99"},
+         "--crf: 99 is outside the libx265 encoder's range"},
         // A vanishing speed publishes an output range up to the int32 limit.
         {{in(), out(), "--speed", "1e-9"}, "choose some with --frames"},
         // Speeds that map no frame anywhere sensible, as options and as knobs.
@@ -551,6 +613,64 @@ TEST_F(RetimeTest, BadUsageStopsWithStatusTwo) {
     // max_size 0 is the node's way of processing the frame whole.
     const ToolRun whole = retime({in(), out(), "--cpu", "--frames", "1", "--set", "max_size=0"});
     EXPECT_EQ(whole.status, 0) << whole.err;
+}
+
+// A full disk fails the frame that does not fit with status 1, naming it and
+// the cause: every file written before it is whole, nothing partial is left,
+// and a video is not left at all. The disk is filled to leave room for about
+// two and a half frames (or half the video) of what one run writes.
+TEST_F(RetimeTest, AFullDiskStopsWithStatusOneNamingTheFrame) {
+    const testing::SmallDisk disk(folder_ / "full", 1024);
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason();
+    makeClip();
+    for (const std::string extension : {"png", "jpg", "exr", "tif", "dpx", "mov"}) {
+        SCOPED_TRACE(extension);
+        for (const auto& entry : fs::directory_iterator(folder_ / "full"))
+            fs::remove_all(entry.path());
+        const bool video = extension == "mov";
+        const std::string name = video ? "r.mov" : "r.####." + extension;
+        fs::remove_all(folder_ / "out");
+        const ToolRun sized = retime({in(), out(name), "--speed", "1", "--cpu", "--quiet"});
+        ASSERT_EQ(sized.status, 0) << sized.err;
+        uintmax_t written = 0;
+        for (const auto& entry : fs::directory_iterator(folder_ / "out"))
+            written += entry.file_size();
+        const uintmax_t room = video ? written / 2 : written * 5 / (2 * kClipFrames);
+        const uintmax_t free = fs::space(folder_ / "full").available;
+        ASSERT_GT(free, room);
+        {
+            std::ofstream filler(folder_ / "full" / "filler", std::ios::binary);
+            const std::string block(free - room, 'x');
+            filler << block;
+            ASSERT_TRUE(filler.flush());
+        }
+        const ToolRun r =
+            retime({in(), (folder_ / "full" / name).string(), "--speed", "1", "--cpu", "--quiet"});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("tweenora: error: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+        if (!video) {
+            EXPECT_NE(r.err.find("tweenora: error: frame "), std::string::npos) << r.err;
+        }
+        int kept = 0;
+        for (const auto& entry : fs::directory_iterator(folder_ / "full")) {
+            const std::string file = entry.path().filename().string();
+            if (file == "filler")
+                continue;
+            EXPECT_FALSE(video) << file;
+            EXPECT_EQ(file.find("partial"), std::string::npos) << file;
+            std::unique_ptr<OIIO::ImageInput> image = OIIO::ImageInput::open(entry.path().string());
+            ASSERT_TRUE(image) << file;
+            std::vector<float> pixels(size_t(image->spec().image_pixels()) *
+                                      image->spec().nchannels);
+            EXPECT_TRUE(image->read_image(0, 0, 0, image->spec().nchannels, OIIO::TypeDesc::FLOAT,
+                                          pixels.data()))
+                << file << ": " << image->geterror();
+            ++kept;
+        }
+        EXPECT_LT(kept, kClipFrames);
+    }
 }
 
 }  // namespace
