@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -240,6 +241,31 @@ TEST_F(RetimeVideoTest, VideoHoldsColourOnlyAndSaysSo) {
     EXPECT_EQ(written.header().channels, DD::Image::Mask_RGB);
     // Colour is carried as it is, not divided or multiplied by alpha.
     EXPECT_LT(difference(*written.load(2), *source.load(2)).mean, kProresTolerance);
+}
+
+// A clip trimmed by an edit list, as ffmpeg trims without re-encoding: the
+// tool retimes the frames a player shows, all of them, to the end.
+TEST_F(RetimeVideoTest, TrimmedClipIsRetimedToItsLastShownFrame) {
+    if (std::system("command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null") != 0)
+        GTEST_SKIP() << "needs the ffmpeg and ffprobe programs to trim a clip by an edit list";
+    VideoSettings settings;
+    settings.keyframeInterval = 12;
+    testing::writeClip(file("num.mp4"), 48, kWidth, kHeight, settings);
+    const std::string folder = testing::quoted(folder_.string());
+    const ToolRun trimmed = testing::runShell(
+        "cd " + folder + " && ffmpeg -v error -y -ss 0.3 -i num.mp4 -c copy -t 1 numel.mp4", folder_);
+    ASSERT_EQ(trimmed.status, 0) << trimmed.err;
+    const ToolRun probed = testing::runShell(
+        "ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames "
+        "-of csv=p=0 " +
+            testing::quoted(file("numel.mp4")),
+        folder_);
+    ASSERT_EQ(probed.status, 0) << probed.err;
+    const int shown = std::stoi(probed.out);
+    const ToolRun r =
+        retime({file("numel.mp4"), out("r.####.png"), "--speed", "1", "--cpu", "--quiet"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(int(outEntries().size()), shown);
 }
 
 }  // namespace
