@@ -3,7 +3,6 @@
 #include "media/sequence/image_io.h"
 
 #include <cmath>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -264,53 +263,6 @@ TEST_F(ImageIoTest, AFailedWriteLeavesNoFileBehind) {
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"taken.exr"});
     EXPECT_THROW(writeImage(path("nowhere/out.exr"), frame, WriteSettings()), Error);
     EXPECT_THROW(checkWritableFormat(path("out.0001.nosuchformat")), Error);
-}
-
-// Frames of noise (no format can squeeze them) until a small disk fills: the
-// frame that does not fit fails naming itself and the cause, leaves nothing
-// behind, and every frame that was written reads back whole.
-TEST_F(ImageIoTest, AFullDiskFailsTheFrameThatDoesNotFitAndKeepsTheRest) {
-    const testing::SmallDisk disk(folder_ / "disk", 96);
-    if (!disk.mounted())
-        GTEST_SKIP() << disk.reason();
-    host::ClipFrame frame;
-    frame.box = DD::Image::Box(0, 0, 64, 64);
-    frame.format = DD::Image::Format(64, 64);
-    uint32_t state = 12345;
-    for (Channel c : {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue}) {
-        std::vector<float>& plane = frame.planes[c];
-        for (int i = 0; i < 64 * 64; ++i) {
-            state = state * 1664525u + 1013904223u;
-            plane.push_back(float(state >> 8) / float(1 << 24));
-        }
-    }
-    for (const char* extension : {"png", "exr", "jpg", "tif", "dpx"}) {
-        SCOPED_TRACE(extension);
-        for (const auto& entry : fs::directory_iterator(folder_ / "disk"))
-            fs::remove(entry.path());
-        std::vector<std::string> written;
-        std::string failure;
-        for (int n = 1; n <= 40 && failure.empty(); ++n) {
-            const std::string file =
-                (folder_ / "disk" / ("f." + std::to_string(n) + "." + extension)).string();
-            try {
-                writeImage(file, frame, WriteSettings());
-                written.push_back(file);
-            } catch (const Error& e) {
-                failure = e.what();
-                EXPECT_NE(failure.find(file), std::string::npos) << failure;
-                EXPECT_NE(failure.find("No space left"), std::string::npos) << failure;
-            }
-        }
-        ASSERT_FALSE(failure.empty()) << "no write failed: the full disk went unnoticed";
-        ASSERT_FALSE(written.empty());
-        size_t entries = 0;
-        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder_ / "disk"))
-            ++entries;
-        EXPECT_EQ(entries, written.size()) << "a partial or failed file was left";
-        for (const std::string& file : written)
-            EXPECT_NO_THROW(readImage(file, Colorspace::Linear)) << file;
-    }
 }
 
 }  // namespace
