@@ -51,15 +51,14 @@ AVPixelFormat pixelFormatFor(const AVCodec& codec) {
     return AV_PIX_FMT_YUV420P;
 }
 
-// The constant rate factors encoder (with its private options in options)
-// takes: its option's range where that is a real one, the library's own where
-// the option takes any number (the x264 and x265 wrappers: 0-51).
-std::pair<int, int> crfRange(const std::string& encoder, void* options) {
+// The constant rate factors encoder takes through its option crf: the
+// option's range where that is a real one, the library's own where the option
+// takes any number (the x264 and x265 wrappers: 0-51).
+std::pair<int, int> crfRange(const std::string& encoder, const AVOption& crf) {
     constexpr int kX26xLargestCrf = 51;
-    const AVOption* crf = av_opt_find(options, "crf", nullptr, 0, AV_OPT_SEARCH_CHILDREN);
-    const int smallest = std::max(0, int(crf->min));
-    if (crf->max < 1e6)
-        return {smallest, int(crf->max)};
+    const int smallest = std::max(0, int(crf.min));
+    if (crf.max < 1e6)
+        return {smallest, int(crf.max)};
     if (encoder.rfind("libx264", 0) == 0 || encoder == "libx265")
         return {smallest, kX26xLargestCrf};
     return {smallest, std::numeric_limits<int>::max()};
@@ -182,13 +181,13 @@ void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
         e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (codec_ == "prores_ks")
         av_opt_set_int(e.codec->priv_data, "profile", kProresProfileHq, 0);
-    const bool takesCrf =
-        av_opt_find(e.codec->priv_data, "crf", nullptr, 0, AV_OPT_SEARCH_CHILDREN) != nullptr;
-    if (settings.crf && !takesCrf)
+    const AVOption* crfOption =
+        av_opt_find(e.codec->priv_data, "crf", nullptr, 0, AV_OPT_SEARCH_CHILDREN);
+    if (settings.crf && !crfOption)
         throw Error("--crf: the " + codec_ + " encoder takes no constant rate factor");
     std::string crfText;
-    if (takesCrf) {
-        const auto [smallest, largest] = crfRange(codec_, e.codec->priv_data);
+    if (crfOption) {
+        const auto [smallest, largest] = crfRange(codec_, *crfOption);
         const int crf = settings.crf.value_or(std::clamp(kDefaultCrf, smallest, largest));
         crfText = ", crf " + std::to_string(crf);
         // Out of range, some encoders clamp without a word and others fail to open.
