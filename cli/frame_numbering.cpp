@@ -18,8 +18,8 @@ constexpr int64_t kHighest = std::numeric_limits<int32_t>::max();
 
 Error unnumbered(int64_t frame) {
     return Error("output frame " + std::to_string(frame) +
-                 " cannot be numbered: frame numbers run from " + std::to_string(kLowest) +
-                 " to " + std::to_string(kHighest) + " (start the input range lower, or choose " +
+                 " cannot be numbered: frame numbers run from " + std::to_string(kLowest) + " to " +
+                 std::to_string(kHighest) + " (start the input range lower, or choose " +
                  "a shorter retime)");
 }
 

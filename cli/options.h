@@ -43,8 +43,8 @@ struct TimingOptions {
 
     // Video timing, laid on the node's frame mode as a straight output_frame
     // curve (see cli/video_timing.h).
-    std::optional<int> factor;               //!< --factor N
-    std::optional<media::FrameRate> toFps;   //!< --to-fps R
+    std::optional<int> factor;                //!< --factor N
+    std::optional<media::FrameRate> toFps;    //!< --to-fps R
     std::optional<media::FrameRate> fromFps;  //!< --from-fps S (the input's rate)
 
     //! Whether any option chooses the timing (--speed, --frame-keys, --factor,

@@ -190,8 +190,8 @@ void printText(std::ostream& out, int32_t first, int32_t last,
     for (const ShownFrame& f : frames) {
         out << std::setw(10) << f.frame << ' ' << std::setw(14)
             << (f.position.empty() ? shortestText(f.nodePosition) : f.position) << ' '
-            << std::setw(10) << f.frame0 << ' ' << std::setw(10) << f.frame1 << ' '
-            << std::setw(12) << shortestText(f.timestep) << "  " << roadName(f.road) << '\n';
+            << std::setw(10) << f.frame0 << ' ' << std::setw(10) << f.frame1 << ' ' << std::setw(12)
+            << shortestText(f.timestep) << "  " << roadName(f.road) << '\n';
     }
 }
 
@@ -201,10 +201,10 @@ void printJson(std::ostream& out, int32_t first, int32_t last,
     for (size_t i = 0; i < frames.size(); ++i) {
         const ShownFrame& f = frames[i];
         out << (i ? ",\n  " : "\n  ") << "{\"frame\": " << f.frame
-            << ", \"position\": "
-            << (f.position.empty() ? jsonFloat(f.nodePosition) : f.position) << ", \"frame0\": " << f.frame0
-            << ", \"frame1\": " << f.frame1 << ", \"timestep\": " << jsonFloat(f.timestep)
-            << ", \"road\": \"" << roadName(f.road) << "\"}";
+            << ", \"position\": " << (f.position.empty() ? jsonFloat(f.nodePosition) : f.position)
+            << ", \"frame0\": " << f.frame0 << ", \"frame1\": " << f.frame1
+            << ", \"timestep\": " << jsonFloat(f.timestep) << ", \"road\": \"" << roadName(f.road)
+            << "\"}";
     }
     out << (frames.empty() ? "]}\n" : "\n]}\n");
 }

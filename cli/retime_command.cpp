@@ -463,40 +463,38 @@ Rendered renderFrames(host::Script& script, host::HostNode& node, InputFrames& f
     return rendered;
 }
 
-// The planned frames whose output file is already there.
-std::vector<int> existingOutputs(const OutputFrames& output, const std::vector<int>& frames) {
-    std::vector<int> existing;
-    for (int frame : frames) {
-        std::error_code error;
-        if (std::filesystem::exists(output.paths({frame}).front(), error))
-            existing.push_back(frame);
-    }
-    return existing;
+bool fileExists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error);
 }
 
-// --no-overwrite refuses before any work; --skip-existing leaves out the frames
-// whose file is there (writes rename complete files into place, so a file that
-// exists is whole). Returns the frames still to render.
+// --skip-existing leaves out the frames whose file is there (writes rename
+// complete files into place, so a file that exists is whole); --no-overwrite
+// then refuses before any work when a file still to write exists (a video's).
+// Returns the frames to render.
 std::vector<int> framesToWrite(const RetimeOptions& options, const OutputFrames& output,
-                               const std::vector<int>& frames) {
-    if (!options.noOverwrite && !options.skipExisting)
-        return frames;
-    const std::vector<int> existing = existingOutputs(output, frames);
-    if (existing.empty())
-        return frames;
-    if (!options.skipExisting)
-        throw Error("--no-overwrite: " + std::to_string(existing.size()) + " of the " +
-                    std::to_string(frames.size()) + " planned outputs exist, such as '" +
-                    output.paths({existing.front()}).front() + "'");
-    std::vector<int> missing;
-    std::set_difference(frames.begin(), frames.end(), existing.begin(), existing.end(),
-                        std::back_inserter(missing));
-    if (!options.quiet)
-        std::cerr << noteLine("--skip-existing: " + std::to_string(existing.size()) + " of " +
-                              std::to_string(frames.size()) + " frames exist in " +
+                               const std::vector<int>& planned) {
+    std::vector<int> frames;
+    for (int frame : planned)
+        if (!options.skipExisting || !fileExists(output.paths({frame}).front()))
+            frames.push_back(frame);
+    if (frames.size() < planned.size() && !options.quiet)
+        std::cerr << noteLine("--skip-existing: " + std::to_string(planned.size() - frames.size()) +
+                              " of " + std::to_string(planned.size()) + " frames exist in " +
                               output.text() + "; rendering the other " +
-                              std::to_string(missing.size()));
-    return missing;
+                              std::to_string(frames.size()));
+    if (options.noOverwrite) {
+        const std::vector<std::string> paths = output.paths(frames);
+        std::vector<std::string> existing;
+        std::copy_if(paths.begin(), paths.end(), std::back_inserter(existing), fileExists);
+        if (existing.size() == 1 && paths.size() == 1)
+            throw Error("--no-overwrite: '" + existing.front() + "' exists");
+        if (!existing.empty())
+            throw Error("--no-overwrite: " + std::to_string(existing.size()) + " of the " +
+                        std::to_string(paths.size()) + " planned output files exist, such as '" +
+                        existing.front() + "'");
+    }
+    return frames;
 }
 
 std::string summary(const Rendered& rendered, const OutputFrames& output, const InputFrames& frames,
@@ -566,8 +564,8 @@ int runRetime(const Args& args) {
     const std::vector<int> outFrames = framesToWrite(options, output, planned);
     if (outFrames.empty()) {
         if (!options.quiet)
-            std::cerr << "nothing to do: all " << planned.size() << " frames of "
-                      << output.text() << " exist\n";
+            std::cerr << "nothing to do: all " << planned.size() << " frames of " << output.text()
+                      << " exist\n";
         return kExitOk;
     }
     output.open(format);

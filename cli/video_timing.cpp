@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// --factor and --to-fps: timing that keeps source frames, as output_frame keys of the node's frame mode.
+// --factor and --to-fps: timing that keeps source frames, as output_frame keys of the node's frame
+// mode.
 #include "cli/video_timing.h"
 
 #include <string>
@@ -44,9 +45,9 @@ std::vector<FrameKey> frameRateKeys(int64_t start, int64_t end, media::FrameRate
     const int64_t lastBetween = int64_t(Wide(span) * den / num);
     std::vector<FrameKey> keys = {{double(start), double(start)}};
     if (lastBetween > 0)
-        keys.push_back({double(start + lastBetween),
-                        double(start) + double(direction) * double(lastBetween) * double(num) /
-                                            double(den)});
+        keys.push_back(
+            {double(start + lastBetween),
+             double(start) + double(direction) * double(lastBetween) * double(num) / double(den)});
     // Hold the last source frame: a key right after the straight part, and
     // one at the end when the hold is longer than a frame.
     if (count - 1 > lastBetween)
@@ -69,8 +70,9 @@ TimingOptions withVideoTiming(const TimingOptions& timing, media::FrameRate clip
     } else {
         const media::FrameRate from = timing.fromFps ? *timing.fromFps : clipRate;
         if (from.num <= 0 || from.den <= 0)
-            throw Error("--to-fps: the input has no frame rate of its own (an image sequence); "
-                        "give it with --from-fps");
+            throw Error(
+                "--to-fps: the input has no frame rate of its own (an image sequence); "
+                "give it with --from-fps");
         keyed.frameKeys = frameRateKeys(start, end, from, *timing.toFps);
     }
     keyed.factor.reset();

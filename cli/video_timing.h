@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// --factor and --to-fps: timing that keeps source frames, as output_frame keys of the node's frame mode.
+// --factor and --to-fps: timing that keeps source frames, as output_frame keys of the node's frame
+// mode.
 #pragma once
 
 #include <cstdint>

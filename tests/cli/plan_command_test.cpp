@@ -247,8 +247,8 @@ std::vector<ShownRow> rowsOf(const std::string& json) {
     std::vector<ShownRow> rows;
     for (size_t at = json.find("{\"frame\": "); at != std::string::npos;
          at = json.find("{\"frame\": ", at + 1))
-        rows.push_back({field("frame", at), field("position", at), field("timestep", at),
-                        field("road", at)});
+        rows.push_back(
+            {field("frame", at), field("position", at), field("timestep", at), field("road", at)});
     return rows;
 }
 

@@ -106,13 +106,14 @@ TEST(Progress, ConsoleFilterDropsOnlyTheHiddenLines) {
         {
             const ConsoleLineFilter filter(": Running inference for layer '", shown);
             std::cout << "Tweenora1: Running inference for layer 'rgba' on CPU" << std::endl;
-            std::cout << "Tweenora1: Processing complete\n" << "partial";
+            std::cout << "Tweenora1: Processing complete\n"
+                      << "partial";
         }
         std::cout.rdbuf(original);
-        EXPECT_EQ(captured.str(),
-                  std::string(shown ? "Tweenora1: Running inference for layer 'rgba' on CPU\n"
-                                    : "") +
-                      "Tweenora1: Processing complete\npartial");
+        EXPECT_EQ(
+            captured.str(),
+            std::string(shown ? "Tweenora1: Running inference for layer 'rgba' on CPU\n" : "") +
+                "Tweenora1: Processing complete\npartial");
     }
 }
 

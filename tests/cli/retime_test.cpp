@@ -577,9 +577,9 @@ TEST_F(RetimeTest, PlanReadsTheClipAsRetimeDoes) {
         SCOPED_TRACE(timing);
         const std::string value = timing == "--factor" ? "3" : "0.5";
         const ToolRun fromClip = run(TWEENORA_TOOL, {"plan", in(), timing, value, "--json"});
-        const ToolRun fromRange = run(
-            TWEENORA_TOOL, {"plan", "--range", "1-" + std::to_string(kClipFrames), timing, value,
-                            "--json"});
+        const ToolRun fromRange =
+            run(TWEENORA_TOOL,
+                {"plan", "--range", "1-" + std::to_string(kClipFrames), timing, value, "--json"});
         ASSERT_EQ(fromClip.status, 0) << fromClip.err;
         ASSERT_EQ(fromRange.status, 0) << fromRange.err;
         EXPECT_EQ(fromClip.out, fromRange.out);
@@ -613,8 +613,7 @@ TEST_F(RetimeTest, LargeFrameNumbersShowTheirOwnSourceFrames) {
                 std::to_string(first) + "-" + std::to_string(first + 1)});
     ASSERT_EQ(r.status, 0) << r.err;
     expectBeatsAveraging(folder_ / "out" / ("h." + std::to_string(first) + ".exr"), 1.25, kRgb);
-    expectBeatsAveraging(folder_ / "out" / ("h." + std::to_string(first + 1) + ".exr"), 1.75,
-                         kRgb);
+    expectBeatsAveraging(folder_ / "out" / ("h." + std::to_string(first + 1) + ".exr"), 1.75, kRgb);
 }
 
 TEST_F(RetimeTest, FrameNumbersBeyondInt32AreRefusedBeforeAnyWork) {
@@ -628,8 +627,7 @@ TEST_F(RetimeTest, FrameNumbersBeyondInt32AreRefusedBeforeAnyWork) {
     EXPECT_EQ(entries("out"), (std::vector<std::string>{"r.2147483646.exr", "r.2147483647.exr"}));
     r = retime({top, out("q.#.exr"), "--factor", "2", "--cpu"});
     EXPECT_EQ(r.status, 2) << r.err;
-    EXPECT_NE(r.err.find("output frame 2147483648 cannot be numbered"), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find("output frame 2147483648 cannot be numbered"), std::string::npos) << r.err;
     EXPECT_EQ(entries("out").size(), 2u);
 }
 
@@ -666,7 +664,8 @@ TEST_F(RetimeTest, SkipExistingRendersOnlyWhatAKilledRunLeftOut) {
     const ToolRun r = retime(again);
     ASSERT_EQ(r.status, 0) << r.err;
     const size_t missing = 11 - left.size();
-    EXPECT_NE(r.err.find(std::to_string(left.size()) + " of 11 frames exist in "), std::string::npos)
+    EXPECT_NE(r.err.find(std::to_string(left.size()) + " of 11 frames exist in "),
+              std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("wrote " + std::to_string(missing) + " frames"), std::string::npos)
         << r.err;
@@ -691,7 +690,7 @@ TEST_F(RetimeTest, NoOverwriteStopsBeforeAnyWork) {
     fs::remove(outFrame(4));
     r = retime(args);
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("--no-overwrite: 5 of the 6 planned outputs exist, such as '" +
+    EXPECT_NE(r.err.find("--no-overwrite: 5 of the 6 planned output files exist, such as '" +
                          outFrame(1).string() + "'"),
               std::string::npos)
         << r.err;
