@@ -3,11 +3,14 @@
 #include "cli/frame_numbering.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <string>
+#include <system_error>
 #include <utility>
 
+#include "cli/messages.h"
 #include "host/Error.h"
 
 namespace tweenora::cli {
@@ -82,6 +85,15 @@ TimingOptions FrameNumbering::toNode(const TimingOptions& timing) const {
     if (timing.frames)
         for (int32_t& frame : *shifted.frames)
             frame = toNode(frame);
+    // Knobs that hold frame numbers, set by --set, are numbered as the node sees them too.
+    for (auto& [knob, value] : shifted.knobValues) {
+        if (knob != "frame_range_start" && knob != "frame_range_end" && knob != "output_frame")
+            continue;
+        double number = 0.0;
+        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+        if (ec == std::errc() && end == value.data() + value.size() && std::isfinite(number))
+            value = shortestText(number - double(base_));
+    }
     return shifted;
 }
 

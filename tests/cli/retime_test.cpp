@@ -573,7 +573,7 @@ TEST_F(RetimeTest, FactorKeepsEverySourceFrameBitForBit) {
 
 TEST_F(RetimeTest, PlanReadsTheClipAsRetimeDoes) {
     makeClip();
-    for (const std::string& timing : {"--factor", "--speed"}) {
+    for (const std::string timing : {"--factor", "--speed"}) {
         SCOPED_TRACE(timing);
         const std::string value = timing == "--factor" ? "3" : "0.5";
         const ToolRun fromClip = run(TWEENORA_TOOL, {"plan", in(), timing, value, "--json"});

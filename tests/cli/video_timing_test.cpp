@@ -110,6 +110,16 @@ TEST(FrameNumbering, CountsFromTheEarliestFrameAndMapsBack) {
     EXPECT_EQ(node.range->end, 9);
     EXPECT_EQ(*node.frames, (std::vector<int32_t>{1, 5}));
     EXPECT_EQ(numbering.toUser(3), 86403);
+    // --set values of the knobs that hold frames move with them; others stay.
+    timing.knobValues = {{"output_frame", "86401.5"},
+                         {"frame_range_end", "86405"},
+                         {"steps", "4"},
+                         {"output_frame", "curve"}};
+    EXPECT_EQ(numbering.toNode(timing).knobValues,
+              (std::vector<std::pair<std::string, std::string>>{
+                  {"output_frame", "1.5"}, {"frame_range_end", "5"}, {"steps", "4"},
+                  {"output_frame", "curve"}}));
+    timing.knobValues.clear();
 
     // Keys before the range move the base; a key's value moves with its frame.
     timing.frameKeys = {{86390.0, 86400.5}, {86420.0, 86409.0}};
