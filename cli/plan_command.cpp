@@ -46,7 +46,7 @@ const char* const kPlanUsage =
     "timing knobs, and for each output frame its source position, the two source\n"
     "frames, the timestep and the road (source0, source1 or interpolate). INPUT\n"
     "is what tweenora retime takes (a sequence pattern or a video); its frames\n"
-    "are the input range unless --range narrows it. No pixels are read.\n"
+    "are the input range unless --range narrows it. Nothing is rendered.\n"
     "\n"
     "options:\n";
 
@@ -264,7 +264,7 @@ int runPlan(const Args& args) {
     if (rangeOnly && (json || timing.frames))
         throw Error("plan: --range-only prints the range alone; leave out --json and --frames");
 
-    // The input's frames and rate, as retime opens it (only headers are read).
+    // The input's frames and rate, as retime opens it (headers, and a video's first frame).
     media::FrameRate clipRate{0, 0};
     if (!inputs.empty()) {
         const std::optional<media::FrameSpan> span =
@@ -274,6 +274,8 @@ int runPlan(const Args& args) {
         if (!timing.range)
             timing.range = InputRange{clip->firstFrame(), clip->lastFrame()};
         clipRate = clip->frameRate();
+        for (const std::string& note : clip->notes())
+            std::cerr << noteLine(note);
     }
     // See Note [Frame numbers relative to the clip].
     const FrameNumbering numbering = FrameNumbering::forTiming(timing);
