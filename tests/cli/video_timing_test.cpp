@@ -116,9 +116,10 @@ TEST(FrameNumbering, CountsFromTheEarliestFrameAndMapsBack) {
                          {"steps", "4"},
                          {"output_frame", "curve"}};
     EXPECT_EQ(numbering.toNode(timing).knobValues,
-              (std::vector<std::pair<std::string, std::string>>{
-                  {"output_frame", "1.5"}, {"frame_range_end", "5"}, {"steps", "4"},
-                  {"output_frame", "curve"}}));
+              (std::vector<std::pair<std::string, std::string>>{{"output_frame", "1.5"},
+                                                                {"frame_range_end", "5"},
+                                                                {"steps", "4"},
+                                                                {"output_frame", "curve"}}));
     timing.knobValues.clear();
 
     // Keys before the range move the base; a key's value moves with its frame.
