@@ -13,6 +13,7 @@
 
 #include "cli/messages.h"
 #include "host/Error.h"
+#include "host/HostKnob.h"
 #include "host/HostNode.h"
 
 namespace tweenora::cli {
@@ -175,10 +176,37 @@ std::vector<int32_t> parseFrameList(const std::string& option, const std::string
     return std::vector<int32_t>(frames.begin(), frames.end());
 }
 
+// One way of timing at a time: each sets the node's mode and curve its own way.
+void refuseSecondTiming(const std::string& name, const TimingOptions& options) {
+    const std::pair<const char*, bool> given[] = {{"--speed", bool(options.speed)},
+                                                  {"--frame-keys", !options.frameKeys.empty()},
+                                                  {"--factor", bool(options.factor)},
+                                                  {"--to-fps", bool(options.toFps)}};
+    bool isTiming = false;
+    for (const auto& [option, set] : given)
+        isTiming = isTiming || name == option;
+    if (!isTiming)
+        return;
+    for (const auto& [option, set] : given)
+        if (set && name != option)
+            throw Error(name + ": cannot be used with " + option +
+                        " (one way of timing, not both)");
+}
+
 }  // namespace
 
+bool TimingOptions::choosesTiming() const {
+    if (speed || !frameKeys.empty() || factor || toFps)
+        return true;
+    for (const auto& [knob, value] : knobValues)
+        if (knob == "mode" || knob == "speed" || knob == "output_frame")
+            return true;
+    return false;
+}
+
 bool parseTimingOption(const Args& args, size_t& i, TimingOptions& options) {
-    static const char* const kNames[] = {"--range", "--speed", "--frame-keys", "--set", "--frames"};
+    static const char* const kNames[] = {"--range",  "--speed",  "--frame-keys", "--set",
+                                         "--frames", "--factor", "--to-fps",     "--from-fps"};
     const std::string& arg = args[i];
     std::string name;
     std::optional<std::string> value;
@@ -200,19 +228,20 @@ bool parseTimingOption(const Args& args, size_t& i, TimingOptions& options) {
         value = args[++next];
     }
 
+    refuseSecondTiming(name, options);
     if (name == "--range") {
         options.range = parseInputRange(name, *value);
     } else if (name == "--speed") {
-        if (!options.frameKeys.empty())
-            throw Error(
-                "--speed: cannot be used with --frame-keys (speed or frame mode, not both)");
         options.speed = parseNumber(name, *value);
         if (const std::string problem = knobValueProblem("speed", *options.speed); !problem.empty())
             throw badValue(name, *value, problem);
+    } else if (name == "--factor") {
+        options.factor = parseCount(name, *value, 1);
+    } else if (name == "--to-fps") {
+        options.toFps = parseFrameRate(name, *value);
+    } else if (name == "--from-fps") {
+        options.fromFps = parseFrameRate(name, *value);
     } else if (name == "--frame-keys") {
-        if (options.speed)
-            throw Error(
-                "--frame-keys: cannot be used with --speed (speed or frame mode, not both)");
         const std::vector<FrameKey> keys = parseFrameKeys(name, *value);
         options.frameKeys.insert(options.frameKeys.end(), keys.begin(), keys.end());
     } else if (name == "--set") {
@@ -257,6 +286,15 @@ void applyTimingOptions(host::HostNode& node, const TimingOptions& options) {
         if (!problem.empty())
             throw Error("--set: '" + knob + "=" + value + "': " + knob + " must be " + problem);
     }
+}
+
+std::string defaultTimingNote(const TimingOptions& timing, host::HostNode& node) {
+    if (timing.choosesTiming())
+        return {};
+    return "no --speed, --factor, --to-fps or --frame-keys: the node's default speed " +
+           node.knob("speed")->valueText() +
+           ", which samples between source frames (N frames become 2N - 2, none of them "
+           "kept as it is); --factor 2 doubles the frames and keeps every source frame";
 }
 
 media::FrameRate parseFrameRate(const std::string& option, const std::string& text) {
@@ -317,6 +355,12 @@ const char* timingOptionsHelp() {
            "  --speed S              speed mode: S source frames per output frame\n"
            "  --frame-keys F:V,...   frame mode: output_frame keyed to V at frame F,\n"
            "                         linear between keys\n"
+           "  --factor N             N times as many frames, every source frame kept:\n"
+           "                         N x (frames - 1) + 1 frames\n"
+           "  --to-fps R             the same duration at R frames per second, source\n"
+           "                         frames kept where the new rate meets them\n"
+           "  --from-fps S           the input's frame rate for --to-fps (default: a\n"
+           "                         video's own; a sequence needs it)\n"
            "  --set KNOB=VALUE       set any knob (repeatable, applied last)\n"
            "  --frames LIST          output frames, such as 1,2,198-200,-100\n";
 }

@@ -40,13 +40,23 @@ struct TimingOptions {
     std::vector<FrameKey> frameKeys;  //!< --frame-keys F:V,... (frame mode)
     std::vector<std::pair<std::string, std::string>> knobValues;  //!< --set knob=value, in order
     std::optional<std::vector<int32_t>> frames;                   //!< --frames LIST
+
+    // Video timing, laid on the node's frame mode as a straight output_frame
+    // curve (see cli/video_timing.h).
+    std::optional<int> factor;                //!< --factor N
+    std::optional<media::FrameRate> toFps;    //!< --to-fps R
+    std::optional<media::FrameRate> fromFps;  //!< --from-fps S (the input's rate)
+
+    //! Whether any option chooses the timing (--speed, --frame-keys, --factor,
+    //! --to-fps, or --set of mode, speed or output_frame).
+    bool choosesTiming() const;
 };
 
 //! Reads the timing option at args[i], in the form "--name value" or
 //! "--name=value", into options and moves i to its last argument. Returns false,
 //! leaving i alone, when args[i] is no timing option. Throws tweenora::Error
 //! naming the option and the text when the value is missing or malformed, or
-//! when --speed and --frame-keys are both given.
+//! when two of --speed, --frame-keys, --factor and --to-fps are given.
 bool parseTimingOption(const Args& args, size_t& i, TimingOptions& options);
 
 //! The frame rates a video is written at: the encoders and containers
@@ -78,6 +88,10 @@ Error unknownOption(const std::string& command, const std::string& arg);
 //! order (so --set has the last word). Throws tweenora::Error when a knob
 //! refuses a value.
 void applyTimingOptions(host::HostNode& node, const TimingOptions& options);
+
+//! The note for a run that chooses no timing (see TimingOptions::choosesTiming):
+//! which default of node's applies and what it does; "" when timing chooses.
+std::string defaultTimingNote(const TimingOptions& timing, host::HostNode& node);
 
 //! Help text for the options above, one per line, for the commands' --help.
 const char* timingOptionsHelp();

@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -17,6 +18,8 @@ namespace tweenora::cli {
 
 namespace {
 
+// Plain lines carry the estimate after the first frame and every this many after.
+constexpr int kLinesPerEstimate = 5;
 // Used when the terminal does not say how wide it is.
 constexpr int kDefaultColumns = 80;
 // How often the elapsed time on the status line moves on.
@@ -193,10 +196,76 @@ std::string statusLine(int index, int total, int frame, const std::string& messa
     return line;
 }
 
-std::optional<double> estimateRemaining(double elapsedSeconds, int framesDone, int total) {
+std::optional<double> estimateRemaining(double finishedSeconds, int framesDone,
+                                        double inFrameSeconds, int total) {
     if (framesDone <= 0)
         return std::nullopt;
-    return elapsedSeconds / framesDone * (total - framesDone);
+    const int left = total - framesDone;
+    if (left <= 0)
+        return 0.0;
+    const double pace = finishedSeconds / framesDone;
+    return std::max(pace - inFrameSeconds, 0.0) + pace * (left - 1);
+}
+
+class ConsoleLineFilter::Buffer : public std::streambuf {
+public:
+    Buffer(std::streambuf* target, std::string hidden)
+        : target_(target), hidden_(std::move(hidden)) {}
+    ~Buffer() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        forwardLocked();
+    }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof()))
+            return traits_type::not_eof(c);
+        const char ch = traits_type::to_char_type(c);
+        xsputn(&ch, 1);
+        return c;
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        // The node may print from worker threads.
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (std::streamsize i = 0; i < count; ++i) {
+            line_ += text[i];
+            if (text[i] == '\n')
+                forwardLocked();
+        }
+        return count;
+    }
+    int sync() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return target_->pubsync();
+    }
+
+private:
+    void forwardLocked() {
+        if (line_.find(hidden_) == std::string::npos)
+            target_->sputn(line_.data(), std::streamsize(line_.size()));
+        line_.clear();
+    }
+
+    std::streambuf* target_;
+    std::string hidden_;
+    std::mutex mutex_;
+    std::string line_;
+};
+
+ConsoleLineFilter::ConsoleLineFilter(std::string hidden, bool shown) {
+    if (shown)
+        return;
+    buffer_ = std::make_unique<Buffer>(std::cout.rdbuf(), std::move(hidden));
+    original_ = std::cout.rdbuf(buffer_.get());
+}
+
+ConsoleLineFilter::~ConsoleLineFilter() {
+    if (!buffer_)
+        return;
+    std::cout.flush();
+    std::cout.rdbuf(original_);
+    buffer_.reset();
+    std::cout.flush();
 }
 
 Progress::Style Progress::styleFor(bool quiet) {
@@ -222,8 +291,14 @@ std::string Progress::currentLine() const {
     if (index_ == 0 || finished_)
         return "";
     const double elapsed = elapsedSeconds();
-    return statusLine(index_, total_, frame_, message_, elapsed,
-                      estimateRemaining(elapsed, done_, total_));
+    return statusLine(index_, total_, frame_, message_, elapsed, remainingLocked(elapsed));
+}
+
+std::optional<double> Progress::remainingLocked(double elapsed) const {
+    const bool inFrame = index_ > done_;
+    const double finished =
+        inFrame ? std::chrono::duration<double>(frameStart_ - start_).count() : elapsed;
+    return estimateRemaining(finished, done_, inFrame ? elapsed - finished : 0.0, total_);
 }
 
 void Progress::beginFrame(int frame) {
@@ -259,8 +334,11 @@ void Progress::endFrame(const std::string& path) {
     char took[32];
     std::snprintf(took, sizeof(took), "%.2f", seconds);
     out_ << "frame " << index_ << " of " << total_ << " (" << frame_ << "): wrote " << path
-         << " in " << took << " s\n"
-         << std::flush;
+         << " in " << took << " s";
+    if (done_ < total_ && (done_ == 1 || done_ % kLinesPerEstimate == 0))
+        if (const std::optional<double> left = remainingLocked(elapsedSeconds()))
+            out_ << "; about " << formatDuration(*left) << " left";
+    out_ << "\n" << std::flush;
 }
 
 void Progress::finish(const std::string& summary) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <streambuf>
 #include <string>
 
 namespace tweenora::cli {
@@ -20,16 +21,38 @@ std::string formatDuration(double seconds);
 std::string statusLine(int index, int total, int frame, const std::string& message,
                        double elapsedSeconds, std::optional<double> remainingSeconds);
 
-//! Time left, from the frames finished so far at their average pace; none
-//! before the first frame is done.
-std::optional<double> estimateRemaining(double elapsedSeconds, int framesDone, int total);
+//! Time left, from the frames finished so far (finishedSeconds for framesDone
+//! of total) at their average pace, less what the frame in progress has had
+//! of its share (inFrameSeconds, 0 between frames), so that the estimate falls
+//! while a frame renders instead of climbing with the clock; none before the
+//! first frame is done.
+std::optional<double> estimateRemaining(double finishedSeconds, int framesDone,
+                                        double inFrameSeconds, int total);
+
+//! While it lives, lines written to std::cout (the node's console lines among
+//! them) that contain hidden are left out, unless shown is true. The node
+//! announces every layer it runs the network on; once per frame is noise
+//! outside debugging.
+class ConsoleLineFilter {
+public:
+    ConsoleLineFilter(std::string hidden, bool shown);
+    ~ConsoleLineFilter();
+    ConsoleLineFilter(const ConsoleLineFilter&) = delete;
+    ConsoleLineFilter& operator=(const ConsoleLineFilter&) = delete;
+
+private:
+    class Buffer;
+    std::unique_ptr<Buffer> buffer_;
+    std::streambuf* original_ = nullptr;
+};
 
 class TerminalRelay;
 
 //! On a terminal, one status line kept at the bottom and redrawn in place as
 //! time passes and the node reports its passes, with whatever else is printed
 //! (the node's console lines) scrolling above it; elsewhere (a log file, a farm)
-//! one plain line per finished frame; nothing at all when quiet.
+//! one plain line per finished frame, with the estimate every few frames;
+//! nothing at all when quiet.
 class Progress {
 public:
     enum class Style { Quiet, Lines, Terminal };
@@ -56,6 +79,8 @@ private:
     friend class TerminalRelay;
     //! The status line as it stands now (empty before the first frame).
     std::string currentLine() const;
+    //! The estimate at elapsed seconds; mutex_ held.
+    std::optional<double> remainingLocked(double elapsed) const;
 
     Style style_;
     int total_;

@@ -13,11 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -27,10 +29,12 @@
 #include <DDImage/Iop.h>
 
 #include "cli/commands.h"
+#include "cli/frame_numbering.h"
 #include "cli/messages.h"
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "cli/session.h"
+#include "cli/video_timing.h"
 #include "host/Clip.h"
 #include "host/Error.h"
 #include "host/HostKnob.h"
@@ -53,7 +57,8 @@ const char* const kRetimeUsage =
     "to OUTPUT. Each is an image sequence pattern (name.####.exr, name.%04d.exr,\n"
     "name.#.png: one digit per #) or a video file (clip.mov, clip.mp4, clip.mkv).\n"
     "A sequence's frames are the files present, or --range; a video's are frames\n"
-    "1..N. The output's frame numbers are the node's output frames.\n"
+    "1..N. The output's frame numbers are the node's output frames. Without a\n"
+    "timing option the node's default applies (speed 0.5).\n"
     "\n"
     "timing (shared with tweenora plan):\n";
 
@@ -76,6 +81,11 @@ const char* const kRetimeOptions =
     "                         libx264 for .mp4 and .mkv)\n"
     "  --crf N                constant rate factor of encoders that take one, within\n"
     "                         the encoder's range (default 18)\n"
+    "\n"
+    "reruns (by default every planned frame is written, over any file there):\n"
+    "  --skip-existing        leave out frames whose output file exists (files\n"
+    "                         appear only when complete); sequence outputs only\n"
+    "  --no-overwrite         stop before any work when a planned output exists\n"
     "\n"
     "processing:\n"
     "  --cpu                  run the network on the CPU (use_gpu off)\n"
@@ -116,6 +126,8 @@ struct RetimeOptions {
     bool debug = false;
     bool quiet = false;
     bool help = false;
+    bool skipExisting = false;
+    bool noOverwrite = false;
 };
 
 RetimeOptions parseOptions(const Args& args) {
@@ -165,6 +177,10 @@ RetimeOptions parseOptions(const Args& args) {
             options.debug = true;
         } else if (arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "--skip-existing") {
+            options.skipExisting = true;
+        } else if (arg == "--no-overwrite") {
+            options.noOverwrite = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw unknownOption("retime", arg);
         } else {
@@ -179,6 +195,13 @@ RetimeOptions parseOptions(const Args& args) {
     options.output = positional[1];
     if (options.cpu && options.gpu)
         throw Error("retime: --cpu and --gpu exclude each other");
+    if (options.skipExisting && media::isVideoName(options.output))
+        throw Error("--skip-existing: '" + options.output +
+                    "' is a video, written whole in one go, so no frame of it can be kept; "
+                    "write an image sequence to resume frame by frame, then encode it");
+    if (options.fps && options.timing.toFps &&
+        options.fps->value() != options.timing.toFps->value())
+        throw Error("--fps: --to-fps writes the output at its own rate; give one of them");
     return options;
 }
 
@@ -307,7 +330,7 @@ int listConfigSpaces() {
 
 // The input and output as opened, with the colour conversions they need.
 struct Media {
-    std::shared_ptr<InputFrames> frames;
+    std::unique_ptr<InputFrames> frames;
     std::unique_ptr<OutputFrames> output;
 };
 
@@ -359,6 +382,7 @@ Media openMedia(const RetimeOptions& options) {
     settings.layout = frames.header().layout;
     media::VideoSettings video;
     video.frameRate = options.fps                  ? *options.fps
+                      : options.timing.toFps       ? *options.timing.toFps
                       : frames.frameRate().num > 0 ? frames.frameRate()
                                                    : media::FrameRate{};
     video.codec = options.codec;
@@ -393,9 +417,9 @@ void prepareProcess(const RetimeOptions& options) {
     }
 }
 
-// Source -> Tweenora, the knobs set from the options.
+// Source -> Tweenora, the knobs set from the options and timing (in the node's numbers).
 host::HostNode& buildGraph(Session& session, const std::shared_ptr<InputFrames>& frames,
-                           const RetimeOptions& options) {
+                           const RetimeOptions& options, const TimingOptions& timing) {
     host::Script& script = session.script();
     host::HostNode& source = script.createSource(std::make_shared<host::Clip>(frames));
     host::HostNode& node = session.createTweenora();
@@ -405,7 +429,7 @@ host::HostNode& buildGraph(Session& session, const std::shared_ptr<InputFrames>&
         node.setKnob("use_gpu", "false");
     if (options.debug)
         node.setKnob("debug", "true");
-    applyTimingOptions(node, options.timing);
+    applyTimingOptions(node, timing);
     if (node.knob("colorspace_convert")->valueText() == "true")
         frames->watchEncodingRange(node.knob("input_channels")->channelSet());
     return node;
@@ -427,8 +451,8 @@ struct Rendered {
 // the frame when the node or the output fails it.
 Rendered renderFrames(host::Script& script, host::HostNode& node, InputFrames& frames,
                       OutputFrames& output, const std::vector<int>& outFrames,
-                      const DD::Image::Format& format, const DD::Image::ChannelSet& channels,
-                      Progress& progress, bool quiet) {
+                      const FrameNumbering& numbering, const DD::Image::Format& format,
+                      const DD::Image::ChannelSet& channels, Progress& progress, bool quiet) {
     Rendered rendered;
     bool notedDropped = false;
     for (int frame : outFrames) {
@@ -436,7 +460,7 @@ Rendered renderFrames(host::Script& script, host::HostNode& node, InputFrames& f
         progress.beginFrame(frame);
         std::vector<DD::Image::ImagePlane> planes;
         try {
-            planes = script.render(node, frame, channels);
+            planes = script.render(node, numbering.toNode(frame), channels);
         } catch (const Error&) {
             // A source file that fails to decode surfaces here or below.
             if (frames.failure().empty())
@@ -472,6 +496,40 @@ Rendered renderFrames(host::Script& script, host::HostNode& node, InputFrames& f
     return rendered;
 }
 
+bool fileExists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
+// --skip-existing leaves out the frames whose file is there (writes rename
+// complete files into place, so a file that exists is whole); --no-overwrite
+// then refuses before any work when a file still to write exists (a video's).
+// Returns the frames to render.
+std::vector<int> framesToWrite(const RetimeOptions& options, const OutputFrames& output,
+                               const std::vector<int>& planned) {
+    std::vector<int> frames;
+    for (int frame : planned)
+        if (!options.skipExisting || !fileExists(output.paths({frame}).front()))
+            frames.push_back(frame);
+    if (frames.size() < planned.size() && !options.quiet)
+        std::cerr << noteLine("--skip-existing: " + std::to_string(planned.size() - frames.size()) +
+                              " of " + std::to_string(planned.size()) + " frames exist in " +
+                              output.text() + "; rendering the other " +
+                              std::to_string(frames.size()));
+    if (options.noOverwrite) {
+        const std::vector<std::string> paths = output.paths(frames);
+        std::vector<std::string> existing;
+        std::copy_if(paths.begin(), paths.end(), std::back_inserter(existing), fileExists);
+        if (existing.size() == 1 && paths.size() == 1)
+            throw Error("--no-overwrite: '" + existing.front() + "' exists");
+        if (!existing.empty())
+            throw Error("--no-overwrite: " + std::to_string(existing.size()) + " of the " +
+                        std::to_string(paths.size()) + " planned output files exist, such as '" +
+                        existing.front() + "'");
+    }
+    return frames;
+}
+
 std::string summary(const Rendered& rendered, const OutputFrames& output, const InputFrames& frames,
                     double seconds) {
     char rate[32];
@@ -498,44 +556,60 @@ int runRetime(const Args& args) {
     noteVideoOptionsUnused(options);
 
     Media opened = openMedia(options);
-    InputFrames& frames = *opened.frames;
     OutputFrames& output = *opened.output;
     // The node would fill its input range from the clip on its first
     // validation; set now, it maps the very first frame right, so the host
     // decodes no source frame the run does not need.
     if (!options.timing.range)
-        options.timing.range = InputRange{frames.firstFrame(), frames.lastFrame()};
+        options.timing.range = InputRange{opened.frames->firstFrame(), opened.frames->lastFrame()};
+    // See Note [Frame numbers relative to the clip].
+    const FrameNumbering numbering = FrameNumbering::forTiming(options.timing);
+    const TimingOptions nodeTiming =
+        withVideoTiming(numbering.toNode(options.timing), opened.frames->frameRate());
+    const std::shared_ptr<InputFrames> input = renumbered(std::move(opened.frames), numbering);
+    InputFrames& frames = *input;
     prepareProcess(options);
 
+    // Declared before the session, so that it outlives the node.
+    const ConsoleLineFilter inferenceLines(": Running inference for layer '", options.debug);
     Session session(options.pluginPath);
     host::Script& script = session.script();
-    host::HostNode& node = buildGraph(session, opened.frames, options);
+    host::HostNode& node = buildGraph(session, input, options, nodeTiming);
+    if (!options.quiet)
+        if (const std::string note = defaultTimingNote(options.timing, node); !note.empty())
+            std::cerr << noteLine(note);
 
     // The published range is the same at every frame. Validating decodes the
     // source frames that frame needs: take one the run renders anyway.
     const auto renderStart = std::chrono::steady_clock::now();
-    const int probeFrame =
-        options.timing.frames ? options.timing.frames->front() : frames.firstFrame();
+    const int probeFrame = nodeTiming.frames ? nodeTiming.frames->front() : frames.firstFrame();
     if (!script.validate(node, probeFrame)) {
         throwDecodeFailure(frames);
         throw RenderFailure(node.name() + ": " + node.errorMessage());
     }
     const DD::Image::Iop& iop = session.imageOf(node);
-    const std::vector<int> outFrames =
-        outputFrames(iop.first_frame(), iop.last_frame(), options.timing);
+    const std::vector<int> planned = outputFrames(
+        numbering.toUser(iop.first_frame()), numbering.toUser(iop.last_frame()), options.timing);
     // Every frame carries the input's channels and format (mismatched input
     // frames were refused); only the box follows the frames.
     const DD::Image::ChannelSet channels = iop.channels();
     const DD::Image::Format format = iop.format();
-    refuseToOverwriteInputs(output, outFrames, frames.paths(), options.input);
+    refuseToOverwriteInputs(output, planned, frames.paths(), options.input);
+    const std::vector<int> outFrames = framesToWrite(options, output, planned);
+    if (outFrames.empty()) {
+        if (!options.quiet)
+            std::cerr << "nothing to do: all " << planned.size() << " frames of " << output.text()
+                      << " exist\n";
+        return kExitOk;
+    }
     output.open(format);
     removeStalePartialsOf(output, outFrames, options.quiet);
 
     Progress progress(Progress::styleFor(options.quiet), int(outFrames.size()), std::cerr);
     // The node's pass messages ("Interpolating (pass 2/6)") join the display live.
     node.setProgressListener([&progress](const std::string& text) { progress.message(text); });
-    const Rendered rendered = renderFrames(script, node, frames, output, outFrames, format,
-                                           channels, progress, options.quiet);
+    const Rendered rendered = renderFrames(script, node, frames, output, outFrames, numbering,
+                                           format, channels, progress, options.quiet);
     script.close(node);
     try {
         output.finish();

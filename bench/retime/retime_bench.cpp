@@ -3,7 +3,10 @@
 // at speed 0.5 with one and two threads, and splits the time between the
 // network's forward calls, image files and the rest of our pipeline. The same
 // clip as a ProRes video, retimed into ProRes, gives what decoding and
-// encoding video add to a frame's time.
+// encoding video add to a frame's time. Last, the same EXR clip retimed with
+// --factor 2 against --speed 0.5: about twice the frames either way, but
+// --factor keeps every source frame, so it should cost about half the
+// network's work.
 //
 // Each run renders on the CPU with --debug, which makes the node print the
 // duration of every forward call; the tool's closing line gives the render
@@ -11,6 +14,7 @@
 // the loop (host, tensor conversion, PU21, padding, copies) is "pipeline".
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,12 +31,14 @@ namespace fs = std::filesystem;
 
 const char* const kUsage =
     "usage: tweenora_bench_retime [--work DIR] [--frames N] [--size WxH] [--output-frames LIST]\n"
-    "                             [--threads LIST]\n"
+    "                             [--threads LIST] [--only threads|timing]\n"
     "  --work DIR            where the clip and the results go (default bench-retime)\n"
     "  --frames N            source frames (default 24)\n"
     "  --size WxH            frame size (default 1920x1080)\n"
     "  --output-frames LIST  render only these output frames (default all)\n"
-    "  --threads LIST        thread counts to time, comma-separated (default 1,2)\n";
+    "  --threads LIST        thread counts to time, comma-separated (default 1,2)\n"
+    "  --only WHAT           only the thread and file table, or only the timing\n"
+    "                        comparison (at the first thread count)\n";
 
 std::string slurp(const fs::path& file) {
     std::ifstream in(file);
@@ -79,7 +85,7 @@ Timing parse(const std::string& out, const std::string& err) {
 
 int main(int argc, char** argv) {
     fs::path work = "bench-retime";
-    std::string frames = "24", size = "1920x1080", outputFrames, threadList = "1,2";
+    std::string frames = "24", size = "1920x1080", outputFrames, threadList = "1,2", only;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) {
@@ -96,6 +102,9 @@ int main(int argc, char** argv) {
             outputFrames = argv[++i];
         else if (arg == "--threads")
             threadList = argv[++i];
+        else if (arg == "--only" &&
+                 (std::string(argv[i + 1]) == "threads" || std::string(argv[i + 1]) == "timing"))
+            only = argv[++i];
         else {
             std::cerr << kUsage;
             return 2;
@@ -113,37 +122,48 @@ int main(int argc, char** argv) {
                        video.string() + "' --speed 1 --cpu --quiet") != 0)
             throw std::runtime_error("the ProRes clip could not be made");
 
-        std::printf("retime of %s source frames, %s, speed 0.5, CPU\n", frames.c_str(),
-                    size.c_str());
-        std::printf("%8s %-22s %7s %9s %8s %9s %9s %9s\n", "threads", "files", "frames", "seconds",
-                    "fps", "forward", "file io", "pipeline");
+        // One retime of input into output with timing; its row of the table.
+        auto timed = [&](const std::string& threads, const std::string& timing,
+                         const fs::path& input, const std::string& output,
+                         const std::string& label) {
+            std::string stem =
+                "t" + threads + "-" + fs::path(output).extension().string().substr(1);
+            if (timing.find("--factor") != std::string::npos)
+                stem += "-factor";
+            const fs::path log = work / (stem + ".out"), errLog = work / (stem + ".err");
+            std::string command = std::string(TWEENORA_TOOL) + " retime '" + input.string() +
+                                  "' '" + (work / stem / output).string() + "' " + timing +
+                                  " --cpu --debug --threads " + threads;
+            if (!outputFrames.empty())
+                command += " --frames " + outputFrames;
+            command += " >'" + log.string() + "' 2>'" + errLog.string() + "'";
+            if (runCommand(command) != 0)
+                throw std::runtime_error("tweenora failed:\n" + slurp(errLog));
+            const Timing t = parse(slurp(log), slurp(errLog));
+            const double io = t.readSeconds + t.writeSeconds;
+            const double pipeline = t.loopSeconds - t.forwardSeconds - io;
+            std::printf("%8s %-22s %7d %9.2f %8.3f %8.1f%% %8.1f%% %8.1f%%\n", threads.c_str(),
+                        label.c_str(), t.frames, t.loopSeconds, t.frames / t.loopSeconds,
+                        100.0 * t.forwardSeconds / t.loopSeconds, 100.0 * io / t.loopSeconds,
+                        100.0 * pipeline / t.loopSeconds);
+            std::fflush(stdout);
+            return t;
+        };
+        const char* const kHeader = "%8s %-22s %7s %9s %8s %9s %9s %9s\n";
         std::stringstream list(threadList);
-        for (std::string threads; std::getline(list, threads, ',');) {
-            auto timed = [&](const fs::path& input, const std::string& output,
-                             const std::string& label) {
-                const std::string stem =
-                    "t" + threads + "-" + fs::path(output).extension().string().substr(1);
-                const fs::path log = work / (stem + ".out"), errLog = work / (stem + ".err");
-                std::string command = std::string(TWEENORA_TOOL) + " retime '" + input.string() +
-                                      "' '" + (work / ("t" + threads) / output).string() +
-                                      "' --speed 0.5 --cpu --debug --threads " + threads;
-                if (!outputFrames.empty())
-                    command += " --frames " + outputFrames;
-                command += " >'" + log.string() + "' 2>'" + errLog.string() + "'";
-                if (runCommand(command) != 0)
-                    throw std::runtime_error("tweenora failed:\n" + slurp(errLog));
-                const Timing t = parse(slurp(log), slurp(errLog));
-                const double io = t.readSeconds + t.writeSeconds;
-                const double pipeline = t.loopSeconds - t.forwardSeconds - io;
-                std::printf("%8s %-22s %7d %9.2f %8.3f %8.1f%% %8.1f%% %8.1f%%\n", threads.c_str(),
-                            label.c_str(), t.frames, t.loopSeconds, t.frames / t.loopSeconds,
-                            100.0 * t.forwardSeconds / t.loopSeconds, 100.0 * io / t.loopSeconds,
-                            100.0 * pipeline / t.loopSeconds);
-                std::fflush(stdout);
-                return t;
-            };
-            const Timing exr = timed(clip, "out.####.exr", "EXR half in and out");
-            const Timing prores = timed(video, "out.mov", "ProRes HQ in and out");
+        std::string firstThreads;
+        std::getline(std::stringstream(threadList), firstThreads, ',');
+        if (only != "timing")
+            std::printf("retime of %s source frames, %s, speed 0.5, CPU\n", frames.c_str(),
+                        size.c_str());
+        if (only != "timing")
+            std::printf(kHeader, "threads", "files", "frames", "seconds", "fps", "forward",
+                        "file io", "pipeline");
+        for (std::string threads; only != "timing" && std::getline(list, threads, ',');) {
+            const Timing exr =
+                timed(threads, "--speed 0.5", clip, "out.####.exr", "EXR half in and out");
+            const Timing prores =
+                timed(threads, "--speed 0.5", video, "out.mov", "ProRes HQ in and out");
             // Decoding and encoding against the frame's time without any file work.
             const double videoIo = (prores.readSeconds + prores.writeSeconds) / prores.frames;
             const double bare = (prores.loopSeconds / prores.frames) - videoIo;
@@ -152,6 +172,24 @@ int main(int argc, char** argv) {
                 "%8s video decoding and encoding: %.3f s a frame, %.2f%% of the frame's "
                 "time without file io (EXR reading and writing: %.3f s, %.2f%%)\n",
                 threads.c_str(), videoIo, 100.0 * videoIo / bare, exrIo, 100.0 * exrIo / bare);
+        }
+        if (only != "threads") {
+            std::printf("\ninterpolation work of %s source frames, %s, EXR, CPU, %s threads\n",
+                        frames.c_str(), size.c_str(), firstThreads.c_str());
+            std::printf(kHeader, "threads", "timing", "frames", "seconds", "fps", "forward",
+                        "file io", "pipeline");
+            const Timing speed =
+                timed(firstThreads, "--speed 0.5", clip, "out.####.exr", "--speed 0.5");
+            const Timing factor =
+                timed(firstThreads, "--factor 2", clip, "out.####.exr", "--factor 2");
+            std::printf(
+                "--factor 2 / --speed 0.5: %d / %d forward calls (%.2f), %.2f / %.2f s "
+                "in the network (%.2f), %.2f / %.2f s in all (%.2f)\n",
+                factor.forwardCalls, speed.forwardCalls,
+                double(factor.forwardCalls) / std::max(speed.forwardCalls, 1),
+                factor.forwardSeconds, speed.forwardSeconds,
+                factor.forwardSeconds / speed.forwardSeconds, factor.loopSeconds, speed.loopSeconds,
+                factor.loopSeconds / speed.loopSeconds);
         }
         return 0;
     } catch (const std::exception& e) {

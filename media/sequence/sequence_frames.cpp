@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <set>
+#include <sstream>
 #include <utility>
 
 #include "host/Error.h"
@@ -34,8 +36,9 @@ SequenceFrames::SequenceFrames(const SequencePattern& pattern, FrameSpan span,
                                Colorspace colorspace)
     : pattern_(pattern), span_(span), colorspace_(colorspace) {
     requireOrdered(span, "input range");
-    for (int frame = span.first; frame <= span.last; ++frame) {
-        headers_.push_back(readHeader(pattern_.path(frame)));
+    // In 64 bits: a range ending at the int32 limit must not wrap past it.
+    for (int64_t frame = span.first; frame <= span.last; ++frame) {
+        headers_.push_back(readHeader(pattern_.path(int(frame))));
         const ImageHeader& first = headers_.front();
         const ImageHeader& header = headers_.back();
         // Names, not only the host channels they fill: a grey Y fills red,

@@ -2,6 +2,7 @@
 // What auto reads from a file, end to end: ICC profiles' tone curves, and Cineon
 // log DPX through the tool's own colour configuration when $OCIO is unset.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -33,9 +34,11 @@ using testing::srgbPara;
 class ColourAutoTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The process in the name: suites of other checkouts may run at the same time.
         folder_ = fs::path(::testing::TempDir()) /
                   (std::string("colour_auto_") +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                   std::to_string(::getpid()));
         fs::remove_all(folder_);
         fs::create_directories(folder_ / "in");
     }

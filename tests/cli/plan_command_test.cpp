@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -57,8 +58,8 @@ TEST(Plan, PublishesTheOutputRangeOfTheTables) {
         {"--range 1-10 --set mode=1", "{\"first\": 1, \"last\": 10"},
         {"--range 1-10 --frame-keys 5:3,40:20,17:8", "{\"first\": 5, \"last\": 40"},
         {"--range 1-10 --frame-keys=-5:3,-1:4,20:5", "{\"first\": -5, \"last\": 20"},
-        // 99 / 1e-9 overflows int32: the last frame is clamped, not garbage.
-        {"--range 1-100 --speed 1e-9", "{\"first\": 1, \"last\": 2147483647"},
+        {"--range 1-4 --factor 2", "{\"first\": 1, \"last\": 7"},
+        {"--range 1-3 --from-fps 30 --to-fps 60", "{\"first\": 1, \"last\": 6"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args);
@@ -77,7 +78,7 @@ TEST(Plan, RangeOnlyPrintsFirstAndLastForAShell) {
         {"--range 1-10 --frame-keys=-5:3,-1:4,20:5", "-5 20\n"},
         {"--range 1-1 --speed 0.5", "1 0\n"},
         // Far more frames than a listing allows: the range alone is still printed.
-        {"--range 1-100 --speed 1e-9", "1 2147483647\n"},
+        {"--range 1-100 --speed 1e-6", "1 99000001\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args);
@@ -147,10 +148,6 @@ TEST(Plan, FrameModeAndUnusualPositions) {
         {"--range 1-10 --speed 2 --frames 6",
          "{\"frame\": 6, \"position\": 11, \"frame0\": 11, \"frame1\": 11, "
          "\"timestep\": 0, \"road\": \"source0\"}"},
-        // A huge speed at an unclamped frame: the source frame saturates.
-        {"--range 1-10 --speed 1e30 --frames 2",
-         "{\"frame\": 2, \"position\": 1e+30, \"frame0\": 2147483647, \"frame1\": 2147483647, "
-         "\"timestep\": 0, \"road\": \"source0\"}"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args);
@@ -188,7 +185,8 @@ TEST(Plan, RejectsBadOptionsNamingThem) {
         const char* args;
         const char* message;
     } rows[] = {
-        {"--speed 1", "--range A-B is required"},
+        {"--speed 1", "give INPUT, or --range A-B"},
+        {"a.####.exr b.####.exr --speed 1", "plan: give one INPUT"},
         {"--range 5", "--range: '5' is not a frame range A-B"},
         {"--range 1-10 --speed abc", "--speed: 'abc' is not a finite number"},
         {"--range 1-10 --speed nan", "--speed: 'nan' is not a finite number"},
@@ -200,7 +198,14 @@ TEST(Plan, RejectsBadOptionsNamingThem) {
         {"--range 1-10 --speed 1 --frame-keys 1:2", "--frame-keys: cannot be used with --speed"},
         {"--range 1-10 --set speed", "--set: 'speed' is not knob=value"},
         {"--range 1-10 --set nosuch=1", "--set: 'nosuch=1': node Tweenora1 has no knob nosuch"},
-        {"--range 1-100 --speed 1e-9", "has more than 1000000 frames; choose some with --frames"},
+        {"--range 1-100 --speed 1e-6", "has more than 1000000 frames; choose some with --frames"},
+        // Frame numbers beyond int32: 99 / 1e-9 frames, or a huge speed's source frame.
+        {"--range 1-100 --speed 1e-9", "output frame 2147483648 cannot be numbered"},
+        {"--range 1-10 --speed 1e30 --frames 2", "cannot be numbered"},
+        {"--range 2147483640-2147483647 --speed 0.25", "cannot be numbered"},
+        {"--range 1-10 --factor 2 --speed 1", "--speed: cannot be used with --factor"},
+        {"--range 1-10 --to-fps 60", "give it with --from-fps"},
+        {"--range 1-10 --factor 0", "--factor: '0' is not a whole number of at least 1"},
         // Speeds that are no speed: the plan refuses them as retime does.
         {"--range 1-10 --speed -1 --frames 3", "--speed: '-1' is not a number above 0"},
         {"--range 1-10 --speed 0", "--speed: '0' is not a number above 0"},
@@ -214,6 +219,138 @@ TEST(Plan, RejectsBadOptionsNamingThem) {
         EXPECT_EQ(run.status, 2);
         EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
+    }
+}
+
+struct ShownRow {
+    std::string frame, position, timestep, road;
+    bool operator==(const ShownRow& o) const {
+        return frame == o.frame && position == o.position && timestep == o.timestep &&
+               road == o.road;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const ShownRow& row) {
+    return out << row.frame << ": " << row.position << " (" << row.timestep << ", " << row.road
+               << ")";
+}
+
+// The rows of plan --json, as printed.
+std::vector<ShownRow> rowsOf(const std::string& json) {
+    auto field = [&json](const std::string& name, size_t from) {
+        const size_t at = json.find("\"" + name + "\": ", from) + name.size() + 4;
+        std::string value = json.substr(at, json.find_first_of(",}", at) - at);
+        if (!value.empty() && value.front() == '"')
+            value = value.substr(1, value.size() - 2);
+        return value;
+    };
+    std::vector<ShownRow> rows;
+    for (size_t at = json.find("{\"frame\": "); at != std::string::npos;
+         at = json.find("{\"frame\": ", at + 1))
+        rows.push_back(
+            {field("frame", at), field("position", at), field("timestep", at), field("road", at)});
+    return rows;
+}
+
+TEST(Plan, FactorAndToFpsKeepEverySourceFrameTheyMeet) {
+    const struct {
+        const char* args;
+        std::vector<ShownRow> rows;
+    } cases[] = {
+        {"--range 1-4 --factor 2",
+         {{"1", "1", "0", "source0"},
+          {"2", "1.5", "0.5", "interpolate"},
+          {"3", "2", "0", "source0"},
+          {"4", "2.5", "0.5", "interpolate"},
+          {"5", "3", "0", "source0"},
+          {"6", "3.5", "0.5", "interpolate"},
+          {"7", "4", "0", "source0"}}},
+        // 3 frames of 30 fps last 0.1 s: 6 frames of 60, the last holding frame 3.
+        {"--range 1-3 --from-fps 30 --to-fps 60",
+         {{"1", "1", "0", "source0"},
+          {"2", "1.5", "0.5", "interpolate"},
+          {"3", "2", "0", "source0"},
+          {"4", "2.5", "0.5", "interpolate"},
+          {"5", "3", "0", "source0"},
+          {"6", "3", "0", "source0"}}},
+        // 24 to 60: every second source frame falls on the new grid (timesteps
+        // as float32 positions of the clip's own numbering have them).
+        {"--range 1001-1004 --from-fps 24 --to-fps 60",
+         {{"1001", "1001", "0", "source0"},
+          {"1002", "1001.4", "0.4", "interpolate"},
+          {"1003", "1001.8", "0.8", "interpolate"},
+          {"1004", "1002.2", "0.20000005", "interpolate"},
+          {"1005", "1002.6", "0.6", "interpolate"},
+          {"1006", "1003", "0", "source0"},
+          {"1007", "1003.4", "0.4000001", "interpolate"},
+          {"1008", "1003.8", "0.79999995", "interpolate"},
+          {"1009", "1004", "0", "source0"},
+          {"1010", "1004", "0", "source0"}}},
+        // 25 to 30: the first and the sixth source frames lie on the grid.
+        {"--range 1-6 --from-fps 25 --to-fps 30",
+         {{"1", "1", "0", "source0"},
+          {"2", "1.8333333", "0.8333333", "interpolate"},
+          {"3", "2.6666666", "0.6666666", "interpolate"},
+          {"4", "3.5", "0.5", "interpolate"},
+          {"5", "4.3333333", "0.33333325", "interpolate"},
+          {"6", "5.1666665", "0.16666651", "interpolate"},
+          {"7", "6", "0", "source0"},
+          {"8", "6", "0", "source0"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const PlanRun run = plan(std::string(c.args) + " --json");
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(rowsOf(run.out), c.rows) << run.out;
+    }
+}
+
+TEST(Plan, LargeFrameNumbersTimeAsSmallOnesDo) {
+    const struct {
+        const char* args;
+        std::vector<ShownRow> rows;
+    } cases[] = {
+        // Beyond 2^22 float32 has no room for quarters: every frame was source0.
+        {"--range 5000001-5000004 --speed 0.5 --frames 5000001-5000003",
+         {{"5000001", "5000001.25", "0.25", "interpolate"},
+          {"5000002", "5000001.75", "0.75", "interpolate"},
+          {"5000003", "5000002.25", "0.25", "interpolate"}}},
+        // 2^24 + 1 is no float32: it was read as 2^24.
+        {"--range 16777217-16777220 --speed 1 --frames 16777217",
+         {{"16777217", "16777217", "0", "source0"}}},
+        // 01:00:00:00 at 24 fps: 0.05, not 0.046875.
+        {"--range 86400-86410 --speed 0.1 --frames 86400-86401",
+         {{"86400", "86400.05", "0.05", "interpolate"},
+          {"86401", "86400.15", "0.15", "interpolate"}}},
+        // 24 hours at 60 fps, with --factor.
+        {"--range 5184000-5184003 --factor 4 --frames 5184001,5184012",
+         {{"5184001", "5184000.25", "0.25", "interpolate"},
+          {"5184012", "5184003", "0", "source0"}}},
+        {"--range 2147483646-2147483647 --speed 0.5",
+         {{"2147483646", "2147483646.25", "0.25", "interpolate"},
+          {"2147483647", "2147483646.75", "0.75", "interpolate"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const PlanRun run = plan(std::string(c.args) + " --json");
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(rowsOf(run.out), c.rows) << run.out;
+    }
+}
+
+TEST(Plan, SaysWhichTimingAppliesWhenNoneIsChosen) {
+    PlanRun run = plan("--range 1-4 --range-only");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "1 6\n");
+    EXPECT_NE(run.err.find("tweenora: note: no --speed, --factor, --to-fps or --frame-keys: the "
+                           "node's default speed 0.5"),
+              std::string::npos)
+        << run.err;
+    for (const char* chosen : {"--speed 0.5", "--factor 2", "--set mode=1", "--frame-keys 1:1"}) {
+        SCOPED_TRACE(chosen);
+        run = plan(std::string("--range 1-4 --range-only ") + chosen);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
     }
 }
 

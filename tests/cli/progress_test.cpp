@@ -2,7 +2,10 @@
 // Tests of the progress texts: durations, the status line, the estimate, plain lines.
 #include "cli/progress.h"
 
+#include <iostream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -29,10 +32,30 @@ TEST(Progress, StatusLineShowsWhatIsKnown) {
               "frame 1 of 24 (1001) | 0:00 elapsed");
 }
 
-TEST(Progress, EstimatesFromTheAveragePace) {
-    EXPECT_FALSE(estimateRemaining(5.0, 0, 10));
-    EXPECT_DOUBLE_EQ(*estimateRemaining(10.0, 2, 10), 40.0);
-    EXPECT_DOUBLE_EQ(*estimateRemaining(10.0, 10, 10), 0.0);
+TEST(Progress, EstimatesFromTheAveragePaceCountingTheFrameInProgress) {
+    EXPECT_FALSE(estimateRemaining(0.0, 0, 5.0, 10));
+    struct Row {
+        double finished;
+        int done;
+        double inFrame;
+        int total;
+        double left;
+    };
+    const Row rows[] = {
+        {10.0, 2, 0.0, 10, 40.0},  // between frames: 8 frames at 5 s
+        {10.0, 10, 0.0, 10, 0.0},
+        // Frame 2 of 3 at 10 s a frame: the estimate falls as the frame renders.
+        {10.0, 1, 1.0, 3, 19.0},
+        {10.0, 1, 9.0, 3, 11.0},
+        // A frame slower than the pace stops counting down, never climbs.
+        {10.0, 1, 14.0, 3, 10.0},
+        {10.0, 1, 30.0, 3, 10.0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.done) + " done, " + std::to_string(row.inFrame) + " s in");
+        EXPECT_DOUBLE_EQ(*estimateRemaining(row.finished, row.done, row.inFrame, row.total),
+                         row.left);
+    }
 }
 
 TEST(Progress, PlainLinesNameEachWrittenFrame) {
@@ -49,8 +72,49 @@ TEST(Progress, PlainLinesNameEachWrittenFrame) {
     const std::string text = out.str();
     EXPECT_NE(text.find("frame 1 of 2 (1001): wrote out.1001.exr in "), std::string::npos) << text;
     EXPECT_NE(text.find("frame 2 of 2 (1002): wrote out.1002.exr in "), std::string::npos) << text;
+    // A log has no status line: the estimate rides on the first frame's line,
+    // and the last one needs none.
+    EXPECT_NE(text.find(" s; about 0:00 left\nframe 2 of 2"), std::string::npos) << text;
+    EXPECT_EQ(text.find("left", text.find("frame 2 of 2")), std::string::npos) << text;
     EXPECT_EQ(text.find("Interpolating"), std::string::npos) << text;
     EXPECT_EQ(text.substr(text.size() - 15), "wrote 2 frames\n");
+}
+
+TEST(Progress, EstimateComesEveryFewFramesInALog) {
+    std::ostringstream out;
+    {
+        Progress progress(Progress::Style::Lines, 12, out);
+        for (int frame = 1; frame <= 12; ++frame) {
+            progress.beginFrame(frame);
+            progress.endFrame("f");
+        }
+    }
+    std::istringstream lines(out.str());
+    std::string line;
+    std::vector<int> withEstimate;
+    for (int index = 1; std::getline(lines, line); ++index)
+        if (line.find("; about ") != std::string::npos)
+            withEstimate.push_back(index);
+    EXPECT_EQ(withEstimate, (std::vector<int>{1, 5, 10})) << out.str();
+}
+
+TEST(Progress, ConsoleFilterDropsOnlyTheHiddenLines) {
+    for (const bool shown : {false, true}) {
+        SCOPED_TRACE(shown);
+        std::ostringstream captured;
+        std::streambuf* original = std::cout.rdbuf(captured.rdbuf());
+        {
+            const ConsoleLineFilter filter(": Running inference for layer '", shown);
+            std::cout << "Tweenora1: Running inference for layer 'rgba' on CPU" << std::endl;
+            std::cout << "Tweenora1: Processing complete\n"
+                      << "partial";
+        }
+        std::cout.rdbuf(original);
+        EXPECT_EQ(
+            captured.str(),
+            std::string(shown ? "Tweenora1: Running inference for layer 'rgba' on CPU\n" : "") +
+                "Tweenora1: Processing complete\npartial");
+    }
 }
 
 TEST(Progress, QuietSaysNothing) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -582,8 +583,12 @@ TEST_F(RetimeTest, BadUsageStopsWithStatusTwo) {
         {{in(), out("r.mp4"), "--crf", "52"}, "--crf: 52 is outside the libx264 encoder's range"},
         {{in(), out("r.mkv"), "--codec", "libx265", "--crf", "99"},
          "--crf: 99 is outside the libx265 encoder's range"},
-        // A vanishing speed publishes an output range up to the int32 limit.
-        {{in(), out(), "--speed", "1e-9"}, "choose some with --frames"},
+        // A vanishing speed publishes an output range beyond the int32 limit.
+        {{in(), out(), "--speed", "1e-9"}, "cannot be numbered"},
+        {{in(), out(), "--speed", "1e-6"}, "choose some with --frames"},
+        {{in(), out(), "--factor", "2", "--speed", "1"}, "not both"},
+        {{in(), out(), "--to-fps", "60"}, "give it with --from-fps"},
+        {{in(), out("r.mov"), "--skip-existing"}, "is a video, written whole in one go"},
         // Speeds that map no frame anywhere sensible, as options and as knobs.
         {{in(), out(), "--speed", "0"}, "--speed: '0' is not a number above 0"},
         {{in(), out(), "--speed", "-1"}, "--speed: '-1' is not a number above 0"},
@@ -670,6 +675,165 @@ TEST_F(RetimeTest, AFullDiskStopsWithStatusOneNamingTheFrame) {
             ++kept;
         }
         EXPECT_LT(kept, kClipFrames);
+    }
+}
+
+TEST_F(RetimeTest, FactorKeepsEverySourceFrameBitForBit) {
+    makeClip();
+    const ToolRun r = retime({in(), out(), "--factor", "2", "--cpu"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // 6 frames at factor 2: 11, source frame f at output 2f - 1.
+    EXPECT_EQ(entries("out").size(), 11u);
+    for (int frame = 1; frame <= kClipFrames; ++frame)
+        expectSamePixels(outFrame(2 * frame - 1), inFrame(frame));
+    expectBeatsAveraging(outFrame(4), 2.5, kRgb);
+    // The note about the default speed is for runs that choose no timing.
+    EXPECT_EQ(r.err.find("default speed"), std::string::npos) << r.err;
+}
+
+TEST_F(RetimeTest, PlanReadsTheClipAsRetimeDoes) {
+    makeClip();
+    for (const std::string timing : {"--factor", "--speed"}) {
+        SCOPED_TRACE(timing);
+        const std::string value = timing == "--factor" ? "3" : "0.5";
+        const ToolRun fromClip = run(TWEENORA_TOOL, {"plan", in(), timing, value, "--json"});
+        const ToolRun fromRange =
+            run(TWEENORA_TOOL,
+                {"plan", "--range", "1-" + std::to_string(kClipFrames), timing, value, "--json"});
+        ASSERT_EQ(fromClip.status, 0) << fromClip.err;
+        ASSERT_EQ(fromRange.status, 0) << fromRange.err;
+        EXPECT_EQ(fromClip.out, fromRange.out);
+    }
+    // --range narrows the clip, and must lie inside it.
+    const ToolRun narrowed =
+        run(TWEENORA_TOOL, {"plan", in(), "--range", "2-4", "--factor", "2", "--range-only"});
+    EXPECT_EQ(narrowed.status, 0) << narrowed.err;
+    EXPECT_EQ(narrowed.out, "2 6\n");
+    const ToolRun outside = run(TWEENORA_TOOL, {"plan", in(), "--range", "2-9", "--factor", "2"});
+    EXPECT_EQ(outside.status, 2);
+    EXPECT_EQ(run(TWEENORA_TOOL, {"plan", in("x.####.exr"), "--factor", "2"}).status, 2);
+}
+
+TEST_F(RetimeTest, LargeFrameNumbersShowTheirOwnSourceFrames) {
+    makeClip({"--frames", "1-4"});
+    // The same pictures numbered where float32 no longer holds every frame.
+    const int64_t first = 16777217;
+    fs::create_directories(folder_ / "big");
+    for (int frame = 1; frame <= 4; ++frame)
+        fs::copy_file(inFrame(frame),
+                      folder_ / "big" / ("s." + std::to_string(first + frame - 1) + ".exr"));
+    const std::string big = (folder_ / "big" / "s.#.exr").string();
+    ToolRun r = retime({big, out("r.#.exr"), "--speed", "1", "--cpu"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int frame = 1; frame <= 4; ++frame)
+        expectSamePixels(folder_ / "out" / ("r." + std::to_string(first + frame - 1) + ".exr"),
+                         inFrame(frame));
+    // At half speed the in-between frames are interpolated, not pairs of copies.
+    r = retime({big, out("h.#.exr"), "--speed", "0.5", "--cpu", "--frames",
+                std::to_string(first) + "-" + std::to_string(first + 1)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    expectBeatsAveraging(folder_ / "out" / ("h." + std::to_string(first) + ".exr"), 1.25, kRgb);
+    expectBeatsAveraging(folder_ / "out" / ("h." + std::to_string(first + 1) + ".exr"), 1.75, kRgb);
+}
+
+TEST_F(RetimeTest, FrameNumbersBeyondInt32AreRefusedBeforeAnyWork) {
+    makeClip({"--frames", "1-2"});
+    fs::create_directories(folder_ / "top");
+    fs::copy_file(inFrame(1), folder_ / "top" / "s.2147483646.exr");
+    fs::copy_file(inFrame(2), folder_ / "top" / "s.2147483647.exr");
+    const std::string top = (folder_ / "top" / "s.#.exr").string();
+    ToolRun r = retime({top, out("r.#.exr"), "--speed", "1", "--cpu"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(entries("out"), (std::vector<std::string>{"r.2147483646.exr", "r.2147483647.exr"}));
+    r = retime({top, out("q.#.exr"), "--factor", "2", "--cpu"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("output frame 2147483648 cannot be numbered"), std::string::npos) << r.err;
+    EXPECT_EQ(entries("out").size(), 2u);
+}
+
+// A run killed outright (SIGKILL) once its third frame is written.
+ToolRun killedAfterThirdFrame(const std::string& tool, const std::vector<std::string>& args,
+                              const fs::path& folder) {
+    std::string command = testing::quoted(tool) + " retime";
+    for (const std::string& arg : args)
+        command += " " + testing::quoted(arg);
+    // The tool's plain progress lines name each frame once it is written.
+    const std::string script = "{ " + command + " 2>&1 & echo $! > pid; wait; } | " +
+                               "while IFS= read -r line; do case \"$line\" in " +
+                               "'frame 3 of '*) kill -KILL \"$(cat pid)\"; break;; esac; done";
+    return testing::runShell("bash -c " + testing::quoted(script), folder);
+}
+
+TEST_F(RetimeTest, SkipExistingRendersOnlyWhatAKilledRunLeftOut) {
+    makeClip();
+    const std::vector<std::string> args = {in(), out(), "--factor", "2", "--cpu", "--threads", "1"};
+    killedAfterThirdFrame(TWEENORA_TOOL, args, folder_);
+    std::vector<std::string> left = entries("out");
+    // Only finished frames carry their names; a partial file may remain hidden.
+    left.erase(std::remove_if(left.begin(), left.end(),
+                              [](const std::string& name) { return name[0] == '.'; }),
+               left.end());
+    ASSERT_GE(left.size(), 3u);
+    ASSERT_LT(left.size(), 11u) << "the run finished before it was killed";
+    std::map<std::string, fs::file_time_type> written;
+    for (const std::string& name : left)
+        written[name] = fs::last_write_time(folder_ / "out" / name);
+
+    std::vector<std::string> again = args;
+    again.push_back("--skip-existing");
+    const ToolRun r = retime(again);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t missing = 11 - left.size();
+    EXPECT_NE(r.err.find(std::to_string(left.size()) + " of 11 frames exist in "),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("wrote " + std::to_string(missing) + " frames"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(entries("out").size(), 11u);
+    for (const auto& [name, time] : written)
+        EXPECT_EQ(fs::last_write_time(folder_ / "out" / name), time) << name << " was rewritten";
+    for (int frame = 1; frame <= kClipFrames; ++frame)
+        expectSamePixels(outFrame(2 * frame - 1), inFrame(frame));
+
+    // With every frame there, a rerun has nothing to do.
+    const ToolRun done = retime(again);
+    EXPECT_EQ(done.status, 0) << done.err;
+    EXPECT_NE(done.err.find("nothing to do: all 11 frames"), std::string::npos) << done.err;
+}
+
+TEST_F(RetimeTest, NoOverwriteStopsBeforeAnyWork) {
+    makeClip();
+    const std::vector<std::string> args = {in(), out(), "--speed", "1", "--cpu", "--no-overwrite"};
+    ToolRun r = retime(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string before = readFile(outFrame(2));
+    fs::remove(outFrame(4));
+    r = retime(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("--no-overwrite: 5 of the 6 planned output files exist, such as '" +
+                         outFrame(1).string() + "'"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(outFrame(4)));
+    EXPECT_EQ(readFile(outFrame(2)), before);
+    // Without it, the default stays: every frame is written again.
+    r = retime({in(), out(), "--speed", "1", "--cpu"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(outFrame(4)));
+}
+
+TEST_F(RetimeTest, TheNodesPerLayerLineIsForDebugging) {
+    makeClip({"--frames", "1-2"});
+    for (const bool debug : {false, true}) {
+        SCOPED_TRACE(debug);
+        std::vector<std::string> args = {in(), out(), "--speed", "0.5", "--cpu", "--frames", "1"};
+        if (debug)
+            args.push_back("--debug");
+        const ToolRun r = retime(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.find("Tweenora1: Running inference for layer 'rgba'") != std::string::npos,
+                  debug)
+            << r.out;
     }
 }
 

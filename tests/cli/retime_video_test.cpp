@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -103,6 +104,70 @@ TEST_F(RetimeVideoTest, SpeedOneProResDiffersNoMoreThanTheCodecsOwnRoundTrip) {
         std::printf("frame %d: codec round trip mean %.6f max %.6f; retime mean %.6f max %.6f\n",
                     frame, codec.mean, codec.largest, tool.mean, tool.largest);
     }
+}
+
+TEST_F(RetimeVideoTest, ToFpsKeepsTheSourceFramesTheNewRateMeets) {
+    struct Row {
+        int from, to;
+        int frames;                             // output frames for the 6 source frames
+        std::vector<std::pair<int, int>> kept;  // output frame, source frame
+    };
+    const Row rows[] = {
+        {30, 60, 12, {{1, 1}, {3, 2}, {5, 3}, {7, 4}, {9, 5}, {11, 6}, {12, 6}}},
+        {24, 60, 15, {{1, 1}, {6, 3}, {11, 5}}},
+        {25, 30, 8, {{1, 1}, {7, 6}, {8, 6}}},
+    };
+    for (const Row& row : rows) {
+        const std::string name = std::to_string(row.from) + "to" + std::to_string(row.to);
+        SCOPED_TRACE(name);
+        VideoSettings settings;
+        settings.frameRate = FrameRate{row.from, 1};
+        testing::writeClip(file(name + ".mov"), kFrames, kWidth, kHeight, settings);
+        {
+            // The codec's own round trip, to measure the kept frames against.
+            VideoFrames source(file(name + ".mov"), Colorspace::Auto);
+            VideoWriter again(file(name + "_again.mov"), kWidth, kHeight, settings);
+            for (int frame = 1; frame <= kFrames; ++frame)
+                again.write(*source.load(frame));
+            again.finish();
+        }
+        const ToolRun r = retime(
+            {file(name + ".mov"), out(name + ".mov"), "--to-fps", std::to_string(row.to), "--cpu"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        VideoFrames source(file(name + ".mov"), Colorspace::Auto),
+            again(file(name + "_again.mov"), Colorspace::Auto),
+            result(out(name + ".mov"), Colorspace::Auto);
+        EXPECT_EQ(result.lastFrame(), row.frames);
+        EXPECT_EQ(result.frameRate().value(), double(row.to));
+        for (const auto& [output, frame] : row.kept) {
+            SCOPED_TRACE("output " + std::to_string(output));
+            const Difference codec = difference(*source.load(frame), *again.load(frame));
+            const Difference tool = difference(*source.load(frame), *result.load(output));
+            EXPECT_LE(tool.mean, codec.mean + 1e-7);
+            EXPECT_LE(tool.largest, codec.largest + 1e-6);
+        }
+        // The plan reads the clip's own rate and frames.
+        const ToolRun fromClip = run(TWEENORA_TOOL, {"plan", file(name + ".mov"), "--to-fps",
+                                                     std::to_string(row.to), "--json"});
+        const ToolRun fromRange =
+            run(TWEENORA_TOOL, {"plan", "--range", "1-6", "--from-fps", std::to_string(row.from),
+                                "--to-fps", std::to_string(row.to), "--json"});
+        ASSERT_EQ(fromClip.status, 0) << fromClip.err;
+        EXPECT_EQ(fromClip.out, fromRange.out);
+    }
+    // A video is written whole: an existing one stops --no-overwrite.
+    const ToolRun again =
+        retime({file("30to60.mov"), out("30to60.mov"), "--to-fps", "60", "--no-overwrite"});
+    EXPECT_EQ(again.status, 2);
+    EXPECT_NE(again.err.find("--no-overwrite: '" + out("30to60.mov") + "' exists"),
+              std::string::npos)
+        << again.err;
+    const ToolRun clash =
+        retime({file("30to60.mov"), out("x.mov"), "--to-fps", "60", "--fps", "50"});
+    EXPECT_EQ(clash.status, 2);
+    EXPECT_NE(clash.err.find("--fps: --to-fps writes the output at its own rate"),
+              std::string::npos)
+        << clash.err;
 }
 
 TEST_F(RetimeVideoTest, VideoInAndOutMatchTheSequencePath) {
