@@ -163,6 +163,14 @@ KillWait=5
 NodeName=localhost NodeAddr=127.0.0.1 CPUs=$cpus RealMemory=$memory State=UNKNOWN
 PartitionName=test Nodes=localhost Default=YES MaxTime=INFINITE State=UP
 CONF
+# Tasks are tracked by their processes (linuxproc, task/none), never through
+# cgroups; Slurm 24.05 and later set up their cgroup plugin all the same, and
+# fail where /sys/fs/cgroup holds none (a chroot's own /sys), unless told not to.
+version=$(slurmd -V | grep -o '[0-9][0-9]*\.[0-9][0-9]*' | head -n 1)
+if [[ $version =~ ^([0-9]+)\.([0-9]+)$ ]] &&
+    ((BASH_REMATCH[1] * 100 + 10#${BASH_REMATCH[2]} >= 2405)); then
+    echo "CgroupPlugin=disabled" >"$work/cgroup.conf"
+fi
 slurmctld -D -f "$SLURM_CONF" >>"$work/log/slurmctld.log" 2>&1 &
 daemons+=($!)
 slurmd -D -f "$SLURM_CONF" -N localhost >>"$work/log/slurmd.log" 2>&1 &
