@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -83,6 +84,9 @@ const char* const kRetimeOptions =
     "  --plugin-path DIR      look for Tweenora.so in DIR first (repeatable)\n"
     "  --debug                the node's debug output\n"
     "  --quiet                no progress display and none of the node's console lines\n"
+    "  --check                check the command and the input (reading only the first\n"
+    "                         frames the node needs), print the output range as\n"
+    "                         FIRST LAST and render nothing\n"
     "\n"
     "exit status: 0 every frame written; 1 a frame failed to render (the frames\n"
     "before it stay); 2 bad usage or unreadable input.\n";
@@ -114,6 +118,7 @@ struct RetimeOptions {
     std::vector<std::string> pluginPath;
     bool debug = false;
     bool quiet = false;
+    bool check = false;
     bool help = false;
 };
 
@@ -164,6 +169,8 @@ RetimeOptions parseOptions(const Args& args) {
             options.debug = true;
         } else if (arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "--check") {
+            options.check = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw unknownOption("retime", arg);
         } else {
@@ -201,6 +208,19 @@ std::vector<int> outputFrames(int first, int last, const TimingOptions& timing) 
                         " lies outside the output range " + std::to_string(first) + "-" +
                         std::to_string(last));
     return std::vector<int>(timing.frames->begin(), timing.frames->end());
+}
+
+// A video is one file holding the output range in order: a run of some frames
+// would replace it with those frames alone, and videos of chunks do not join.
+void refusePartialVideo(const std::string& output, int first, int last,
+                        const std::vector<int>& frames) {
+    if (!media::isVideoName(output) || int64_t(frames.size()) == int64_t{last} - first + 1)
+        return;
+    throw Error("--frames: a video output holds the whole output range " + std::to_string(first) +
+                "-" + std::to_string(last) +
+                " in order, and a run of some frames would replace it with those alone; render "
+                "the chunks to an image sequence (such as out.####.exr) and encode that to a "
+                "video once, when every chunk is done");
 }
 
 void refuseToOverwriteInputs(const OutputFrames& output, const std::vector<int>& frames,
@@ -471,7 +491,9 @@ int runRetime(const Args& args) {
     // decodes no source frame the run does not need.
     if (!options.timing.range)
         options.timing.range = InputRange{frames.firstFrame(), frames.lastFrame()};
-    prepareProcess(options);
+    // A check prints the range on standard output, which --quiet would close.
+    if (!options.check)
+        prepareProcess(options);
 
     Session session(options.pluginPath);
     host::Script& script = session.script();
@@ -489,11 +511,17 @@ int runRetime(const Args& args) {
     const DD::Image::Iop& iop = session.imageOf(node);
     const std::vector<int> outFrames =
         outputFrames(iop.first_frame(), iop.last_frame(), options.timing);
+    refusePartialVideo(options.output, iop.first_frame(), iop.last_frame(), outFrames);
     // Every frame carries the input's channels and format (mismatched input
     // frames were refused); only the box follows the frames.
     const DD::Image::ChannelSet channels = iop.channels();
     const DD::Image::Format format = iop.format();
     refuseToOverwriteInputs(output, outFrames, frames.paths());
+    if (options.check) {
+        // For scripts: two numbers a shell's `read FIRST LAST` takes as they are.
+        std::cout << iop.first_frame() << ' ' << iop.last_frame() << std::endl;
+        return kExitOk;
+    }
     output.open(format);
     removeStalePartialsOf(output, outFrames, options.quiet);
 

@@ -183,6 +183,33 @@ TEST_F(RetimeVideoTest, ChunksOfAVideoGiveTheFramesOfOneRun) {
     }
 }
 
+TEST_F(RetimeVideoTest, AVideoOutputHoldsTheWholeOutputRangeOrIsRefused) {
+    testing::writeClip(file("a.mov"), kFrames, kWidth, kHeight);
+    struct Row {
+        std::string frames;
+        int status;
+    };
+    // Speed 1 publishes output frames 1-6; each run of some of them would
+    // replace the video with those frames alone.
+    const Row rows[] = {{"5,1,3", 2}, {"1-5", 2}, {"2-6", 2}, {"1-6", 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.frames);
+        fs::remove_all(folder_ / "out");
+        fs::create_directories(folder_ / "out");
+        const ToolRun r =
+            retime({file("a.mov"), out("r.mov"), "--speed", "1", "--cpu", "--frames", row.frames});
+        EXPECT_EQ(r.status, row.status) << r.err;
+        if (row.status == 0) {
+            EXPECT_EQ(VideoFrames(out("r.mov"), Colorspace::Auto).lastFrame(), kFrames);
+            continue;
+        }
+        EXPECT_NE(r.err.find("a video output holds the whole output range 1-6"), std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("render the chunks to an image sequence"), std::string::npos) << r.err;
+        EXPECT_TRUE(outEntries().empty());
+    }
+}
+
 TEST_F(RetimeVideoTest, BadInputExitsWithStatusTwoNamingTheFileAndLeavesNoOutput) {
     std::ofstream(file("notes.mov")) << "not a video at all\n";
     testing::writeWav(file("sound.wav"));
