@@ -509,9 +509,9 @@ int runRetime(const Args& args) {
         throw RenderFailure(node.name() + ": " + node.errorMessage());
     }
     const DD::Image::Iop& iop = session.imageOf(node);
-    const std::vector<int> outFrames =
-        outputFrames(iop.first_frame(), iop.last_frame(), options.timing);
-    refusePartialVideo(options.output, iop.first_frame(), iop.last_frame(), outFrames);
+    const int first = iop.first_frame(), last = iop.last_frame();
+    const std::vector<int> outFrames = outputFrames(first, last, options.timing);
+    refusePartialVideo(options.output, first, last, outFrames);
     // Every frame carries the input's channels and format (mismatched input
     // frames were refused); only the box follows the frames.
     const DD::Image::ChannelSet channels = iop.channels();
@@ -519,7 +519,7 @@ int runRetime(const Args& args) {
     refuseToOverwriteInputs(output, outFrames, frames.paths());
     if (options.check) {
         // For scripts: two numbers a shell's `read FIRST LAST` takes as they are.
-        std::cout << iop.first_frame() << ' ' << iop.last_frame() << std::endl;
+        std::cout << first << ' ' << last << std::endl;
         return kExitOk;
     }
     output.open(format);

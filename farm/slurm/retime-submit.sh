@@ -50,9 +50,9 @@ read_settings() {
         echo "# read to the end"
     )
     status=$?
-    ((status == 0)) || refuse "'$file' failed to run (status $status)"
+    ((status == 0)) || refuse "'$file' failed or exited while it was read (status $status)"
     [[ $declarations == *"# read to the end" ]] ||
-        refuse "'$file' ended (exit) before its last line; a settings file only sets values"
+        refuse "'$file' exited before its end; a settings file only sets values"
     echo "$declarations"
 }
 
@@ -190,7 +190,7 @@ output_range() {
         "${RETIME_OPTIONS[@]}" --check)
     status=$?
     ((status == 0)) || {
-        local says="tweenora refused the retime (status $status; its message is above)"
+        local says="tweenora retime --check failed (status $status; its message is above)"
         ((status == 2)) && refuse "$says: check IN, OUT, RANGE, TIMING and RETIME_OPTIONS"
         die "$says"
     }

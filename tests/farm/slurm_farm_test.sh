@@ -223,8 +223,8 @@ refusals=(
     "RETIME_OPTIONS=(--gpu 0)|the chunks' own"
     "OUT=farm/farm.exr|has no frame number in its file name"
     "OUT=farm/farm.mov|is a video, which the chunks cannot share"
-    "exit 3|failed to run (status 3)"
-    "exit 0|ended (exit) before its last line"
+    "exit 3|failed or exited while it was read (status 3)"
+    "exit 0|exited before its end"
 )
 for refusal in "${refusals[@]}"; do
     bad=${refusal%|*} says=${refusal##*|}
