@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -94,6 +95,9 @@ const char* const kRetimeOptions =
     "  --plugin-path DIR      look for Tweenora.so in DIR first (repeatable)\n"
     "  --debug                the node's debug output\n"
     "  --quiet                no progress display and none of the node's console lines\n"
+    "  --check                check the command and the input (reading only the first\n"
+    "                         frames the node needs), print the output range as\n"
+    "                         FIRST LAST and render nothing\n"
     "\n"
     "exit status: 0 every frame written; 1 a frame failed to render (the frames\n"
     "before it stay); 2 bad usage or unreadable input.\n";
@@ -125,6 +129,7 @@ struct RetimeOptions {
     std::vector<std::string> pluginPath;
     bool debug = false;
     bool quiet = false;
+    bool check = false;
     bool help = false;
     bool skipExisting = false;
     bool noOverwrite = false;
@@ -181,6 +186,8 @@ RetimeOptions parseOptions(const Args& args) {
             options.skipExisting = true;
         } else if (arg == "--no-overwrite") {
             options.noOverwrite = true;
+        } else if (arg == "--check") {
+            options.check = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw unknownOption("retime", arg);
         } else {
@@ -225,6 +232,19 @@ std::vector<int> outputFrames(int first, int last, const TimingOptions& timing) 
                         " lies outside the output range " + std::to_string(first) + "-" +
                         std::to_string(last));
     return std::vector<int>(timing.frames->begin(), timing.frames->end());
+}
+
+// A video is one file holding the output range in order: a run of some frames
+// would replace it with those frames alone, and videos of chunks do not join.
+void refusePartialVideo(const std::string& output, int first, int last,
+                        const std::vector<int>& frames) {
+    if (!media::isVideoName(output) || int64_t(frames.size()) == int64_t{last} - first + 1)
+        return;
+    throw Error("--frames: a video output holds the whole output range " + std::to_string(first) +
+                "-" + std::to_string(last) +
+                " in order, and a run of some frames would replace it with those alone; render "
+                "the chunks to an image sequence (such as out.####.exr) and encode that to a "
+                "video once, when every chunk is done");
 }
 
 // Beyond the files read, a sequence input's pattern names the plate's other
@@ -568,7 +588,9 @@ int runRetime(const Args& args) {
         withVideoTiming(numbering.toNode(options.timing), opened.frames->frameRate());
     const std::shared_ptr<InputFrames> input = renumbered(std::move(opened.frames), numbering);
     InputFrames& frames = *input;
-    prepareProcess(options);
+    // A check prints the range on standard output, which --quiet would close.
+    if (!options.check)
+        prepareProcess(options);
 
     // Declared before the session, so that it outlives the node.
     const ConsoleLineFilter inferenceLines(": Running inference for layer '", options.debug);
@@ -588,14 +610,21 @@ int runRetime(const Args& args) {
         throw RenderFailure(node.name() + ": " + node.errorMessage());
     }
     const DD::Image::Iop& iop = session.imageOf(node);
-    const std::vector<int> planned = outputFrames(
-        numbering.toUser(iop.first_frame()), numbering.toUser(iop.last_frame()), options.timing);
+    const int first = numbering.toUser(iop.first_frame());
+    const int last = numbering.toUser(iop.last_frame());
+    const std::vector<int> planned = outputFrames(first, last, options.timing);
+    refusePartialVideo(options.output, first, last, planned);
     // Every frame carries the input's channels and format (mismatched input
     // frames were refused); only the box follows the frames.
     const DD::Image::ChannelSet channels = iop.channels();
     const DD::Image::Format format = iop.format();
     refuseToOverwriteInputs(output, planned, frames.paths(), options.input);
     const std::vector<int> outFrames = framesToWrite(options, output, planned);
+    if (options.check) {
+        // For scripts: two numbers a shell's `read FIRST LAST` takes as they are.
+        std::cout << first << ' ' << last << std::endl;
+        return kExitOk;
+    }
     if (outFrames.empty()) {
         if (!options.quiet)
             std::cerr << "nothing to do: all " << planned.size() << " frames of " << output.text()

@@ -2,15 +2,18 @@
 # Settings of one retime on a Slurm farm, read by retime-submit.sh.
 # Copy this file beside the shot, edit it, then: retime-submit.sh retime-settings.sh
 # Paths must read the same on every node (a shared file system); relative
-# paths are taken from the folder retime-submit.sh is run in.
+# paths (JOBDIR too) are taken from the folder retime-submit.sh is run in.
+# This file only sets values: it must not exit.
 
-# What to retime: sequence patterns as `tweenora retime` takes them.
+# What to retime: sequence patterns as `tweenora retime` takes them (a video
+# OUT cannot be shared by the chunks: write a sequence, encode it once after).
 IN=/shows/demo/sh010/plate/sh010_plate.####.exr
 OUT=/shows/demo/sh010/retime/sh010_retime.####.exr
 RANGE=1001-1100           # the input frames
 # Everything that changes the timing: --speed or --frame-keys, and any --set.
 TIMING=(--speed 0.5)      # or: TIMING=(--frame-keys 1001:1001,1100:1050)
-RETIME_OPTIONS=()         # other retime options, such as (--channels all --float)
+RETIME_OPTIONS=()         # other retime options, such as (--channels all --float);
+                          # not --cpu, --gpu or --frames (DEVICE and CHUNK set those)
 
 # Output frames per array task.
 CHUNK=20

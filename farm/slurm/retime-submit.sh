@@ -2,6 +2,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # Submits a retime to Slurm as a job array, one chunk of output frames per task;
 # reruns chunks of a submission; shows the state of each chunk.
+# read_settings sets the lists in a subshell on purpose; eval brings them here.
+# shellcheck disable=SC2030,SC2031
 set -uo pipefail
 
 usage() {
@@ -16,30 +18,65 @@ from 0, as Slurm numbers the array's tasks.
 TEXT
 }
 
+# Something this host or the cluster failed at: status 1.
 die() {
     echo "retime-submit: $*" >&2
     exit 1
+}
+
+# Settings that cannot run as they are: status 2, as the tool has for bad usage.
+refuse() {
+    echo "retime-submit: $*" >&2
+    exit 2
 }
 
 here=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")" && pwd) ||
     die "cannot find the folder this script is in"
 settings_vars=(IN OUT RANGE TIMING RETIME_OPTIONS CHUNK JOBDIR DEVICE CPUS MEM SBATCH_OPTIONS TWEENORA)
 
-is_count() { [[ $1 =~ ^[0-9]+$ ]] && (($1 > 0)); }
+# Base 10 always: bash reads 08 as a bad octal number.
+is_count() { [[ $1 =~ ^[0-9]{1,9}$ ]] && ((10#$1 > 0)); }
+
+# The declarations of the settings file $1 sets, for eval. Read in a subshell,
+# so that a file that exits is reported instead of ending this script with it.
+read_settings() {
+    local file=$1 declarations status
+    declarations=$(
+        # shellcheck disable=SC2034  # the lists a settings file may leave out
+        TIMING=() RETIME_OPTIONS=() SBATCH_OPTIONS=()
+        # shellcheck source=/dev/null
+        source "$file" >&2 || exit
+        declare -p "${settings_vars[@]}" 2>/dev/null
+        echo "# read to the end"
+    )
+    status=$?
+    ((status == 0)) || refuse "'$file' failed or exited while it was read (status $status)"
+    [[ $declarations == *"# read to the end" ]] ||
+        refuse "'$file' exited before its end; a settings file only sets values"
+    echo "$declarations"
+}
 
 # Checks the settings just read from file.
 check_settings() {
-    local file=$1 var
+    local file=$1 var arg
     for var in IN OUT RANGE CHUNK JOBDIR DEVICE CPUS MEM TWEENORA; do
-        [ -n "${!var:-}" ] || die "$file: $var is not set"
+        [ -n "${!var:-}" ] || refuse "$file: $var is not set"
     done
     for var in TIMING RETIME_OPTIONS SBATCH_OPTIONS; do
         [[ $(declare -p "$var" 2>/dev/null) == "declare -a"* ]] ||
-            die "$file: $var must be a list, such as $var=(--speed 0.5)"
+            refuse "$file: $var must be a list, such as $var=(--speed 0.5)"
     done
-    is_count "$CHUNK" || die "$file: CHUNK must be a whole number above 0, not '$CHUNK'"
-    is_count "$CPUS" || die "$file: CPUS must be a whole number above 0, not '$CPUS'"
-    [ "$DEVICE" = gpu ] || [ "$DEVICE" = cpu ] || die "$file: DEVICE must be gpu or cpu, not '$DEVICE'"
+    is_count "$CHUNK" || refuse "$file: CHUNK must be a whole number above 0, not '$CHUNK'"
+    is_count "$CPUS" || refuse "$file: CPUS must be a whole number above 0, not '$CPUS'"
+    CHUNK=$((10#$CHUNK)) CPUS=$((10#$CPUS))
+    [ "$DEVICE" = gpu ] || [ "$DEVICE" = cpu ] || refuse "$file: DEVICE must be gpu or cpu, not '$DEVICE'"
+    for arg in "${TIMING[@]}" "${RETIME_OPTIONS[@]}"; do
+        case $arg in
+            --frames | --frames=* | --cpu | --gpu)
+                refuse "$file: ${arg%%=*} is the chunks' own (CHUNK and DEVICE set it): leave it out of TIMING and RETIME_OPTIONS"
+                ;;
+        esac
+    done
 }
 
 # The JOBDIR a --rerun or --status means: a folder holding a snapshot, or a
@@ -59,14 +96,16 @@ find_jobdir() {
         jobdir=$where
     else
         [ -f "$where" ] || die "'$where' is neither a JOBDIR nor a settings file"
-        jobdir=$( (
-            TIMING=() RETIME_OPTIONS=() SBATCH_OPTIONS=()
-            # shellcheck source=/dev/null
-            source "$where" >/dev/null && echo "${JOBDIR:-}"
-        )) || die "'$where' failed to run"
+        local declarations
+        declarations=$(read_settings "$where") || exit
+        jobdir=$(
+            eval "$declarations"
+            echo "${JOBDIR:-}"
+        )
         [ -n "$jobdir" ] || die "$where: JOBDIR is not set"
-        # Relative to the folder the settings were written for.
-        [[ $jobdir == /* ]] || jobdir=$(dirname "$where")/$jobdir
+        # Relative, as every path of the settings, to the folder this script runs
+        # in: the submission made it there.
+        [[ $jobdir == /* ]] || jobdir=$PWD/$jobdir
     fi
     [ -f "$jobdir/range.sh" ] && [ -f "$jobdir/settings.sh" ] ||
         die "'$jobdir' holds no submission (no settings.sh and range.sh)"
@@ -105,8 +144,8 @@ submit_array() {
 
 # MEM in megabytes, as Slurm reads it (no suffix: megabytes); empty if unreadable.
 mem_megabytes() {
-    [[ $MEM =~ ^([0-9]+)([KkMmGgTt]?)$ ]] || return 0
-    local n=${BASH_REMATCH[1]}
+    [[ $MEM =~ ^([0-9]{1,12})([KkMmGgTt]?)$ ]] || return 0
+    local n=$((10#${BASH_REMATCH[1]}))
     case ${BASH_REMATCH[2]} in
         [Kk]) echo $(((n + 1023) / 1024)) ;;
         [Gg]) echo $((n * 1024)) ;;
@@ -120,35 +159,61 @@ check_nodes() {
     local cpus memory wanted gres
     cpus=$(sinfo -h -o '%c' 2>/dev/null | tr -d '+' | sort -n | tail -n 1)
     if [[ $cpus =~ ^[0-9]+$ ]] && ((CPUS > cpus)); then
-        die "CPUS=$CPUS but the largest node has $cpus: lower CPUS in the settings"
+        refuse "CPUS=$CPUS but the largest node has $cpus: lower CPUS in the settings"
     fi
     memory=$(sinfo -h -o '%m' 2>/dev/null | tr -d '+' | sort -n | tail -n 1)
     wanted=$(mem_megabytes)
-    [ -n "$wanted" ] || die "MEM must be a size such as 16G or 4000M, not '$MEM'"
+    [ -n "$wanted" ] || refuse "MEM must be a size such as 16G or 4000M, not '$MEM'"
     if [[ $memory =~ ^[0-9]+$ ]] && ((wanted > memory)); then
-        die "MEM=$MEM but the largest node has ${memory}M: lower MEM in the settings"
+        refuse "MEM=$MEM but the largest node has ${memory}M: lower MEM in the settings"
     fi
     if [ "$DEVICE" = gpu ]; then
         gres=$(sinfo -h -o '%G' 2>/dev/null) || return 0
         [[ $gres == *gpu* ]] ||
-            die "DEVICE=gpu but no node offers a GPU (gres gpu): set DEVICE=cpu in the settings"
+            refuse "DEVICE=gpu but no node offers a GPU (gres gpu): set DEVICE=cpu in the settings"
     fi
+}
+
+# Whether OUT names a video: a file name with no frame field (####, %04d), as
+# the tool tells them apart.
+is_video() {
+    local name=${1##*/}
+    ! [[ $name == *'#'* || $name =~ %(0[0-9]+)?d ]]
+}
+
+# The output range the chunks will render, as "FIRST LAST": the tool checks the
+# chunks' own command (less --frames, on the CPU) without rendering, so every
+# option counts as the tasks will count it, and bad ones stop the submission.
+output_range() {
+    local out status
+    out=$("$TWEENORA" retime "$IN" "$OUT" --range "$RANGE" "${TIMING[@]}" --cpu \
+        "${RETIME_OPTIONS[@]}" --check)
+    status=$?
+    ((status == 0)) || {
+        local says="tweenora retime --check failed (status $status; its message is above)"
+        ((status == 2)) && refuse "$says: check IN, OUT, RANGE, TIMING and RETIME_OPTIONS"
+        die "$says"
+    }
+    # The node's console lines, if any, come first.
+    echo "${out##*$'\n'}"
 }
 
 submit() {
     local first last count job
     command -v "$TWEENORA" >/dev/null 2>&1 ||
-        die "'$TWEENORA' not found: put tweenora on PATH (on every node) or set TWEENORA to its full path"
+        refuse "'$TWEENORA' not found: put tweenora on PATH (on every node) or set TWEENORA to its full path"
     need sbatch
     need sinfo
     check_nodes
     local range
-    range=$("$TWEENORA" plan --range "$RANGE" "${TIMING[@]}" --range-only) ||
-        die "tweenora plan failed (status $?; its message is above): check RANGE and TIMING"
+    range=$(output_range) || exit
     read -r first last <<<"$range"
     [[ $first =~ ^-?[0-9]+$ && $last =~ ^-?[0-9]+$ ]] ||
-        die "tweenora plan answered '$range', not FIRST LAST"
-    ((last >= first)) || die "the output range $first-$last holds no frames (RANGE=$RANGE)"
+        die "tweenora answered '$range', not FIRST LAST"
+    # Each chunk would replace the video with its own frames (and the tool refuses that).
+    if is_video "$OUT"; then
+        refuse "OUT=$OUT is a video, which the chunks cannot share: set OUT to an image sequence (such as name.####.exr) and, when every chunk is done, encode it once: $TWEENORA retime SEQUENCE $OUT --speed 1"
+    fi
     count=$(((last - first + 1 + CHUNK - 1) / CHUNK))
 
     mkdir -p "$JOBDIR/logs" || die "cannot make the folder $JOBDIR/logs"
@@ -175,12 +240,12 @@ expand_list() {
     local item a b
     local IFS=,
     for item in $1; do
-        if [[ $item =~ ^([0-9]+)-([0-9]+)$ ]]; then
-            a=${BASH_REMATCH[1]} b=${BASH_REMATCH[2]}
+        if [[ $item =~ ^([0-9]{1,9})-([0-9]{1,9})$ ]]; then
+            a=$((10#${BASH_REMATCH[1]})) b=$((10#${BASH_REMATCH[2]}))
             ((a <= b)) || die "--rerun: '$item' ends before it starts"
             seq "$a" "$b"
-        elif [[ $item =~ ^[0-9]+$ ]]; then
-            echo "$item"
+        elif [[ $item =~ ^[0-9]{1,9}$ ]]; then
+            echo $((10#$item))
         else
             die "--rerun: '$item' is not a chunk number or range"
         fi
@@ -260,12 +325,10 @@ case ${1:-} in
     *)
         [ $# -le 1 ] || die "too many arguments (see --help)"
         file=${1:-./retime-settings.sh}
-        [ -f "$file" ] && [ -r "$file" ] || die "cannot read the settings file '$file'"
-        # Read here, not in a function, so that declarations in it stay global.
-        # shellcheck disable=SC2034  # the lists a settings file may leave out
-        TIMING=() RETIME_OPTIONS=() SBATCH_OPTIONS=()
-        # shellcheck source=/dev/null
-        source "$file" || die "'$file' failed to run (status $?)"
+        [ -f "$file" ] && [ -r "$file" ] || refuse "cannot read the settings file '$file'"
+        declarations=$(read_settings "$file") || exit
+        # Here, not in a function, so that the declarations stay global.
+        eval "$declarations"
         check_settings "$file"
         submit
         ;;

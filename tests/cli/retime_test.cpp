@@ -489,6 +489,41 @@ TEST_F(RetimeTest, NotesAFileWhoseNameHidesItsFormat) {
         std::string::npos);
 }
 
+TEST_F(RetimeTest, CheckPrintsTheOutputRangeAndRefusesWhatARunWouldRefuse) {
+    makeClip();
+    struct Row {
+        std::vector<std::string> options;
+        int status;
+        const char* says;  //!< on standard output when the check passes, else on standard error
+    };
+    const Row rows[] = {
+        {{"--speed", "0.5"}, 0, "1 10\n"},
+        // The range the run renders, whichever options are given, and where.
+        {{"--speed", "0.5", "--quiet", "--speed", "0.25"}, 0, "1 20\n"},
+        {{"--range", "2-5", "--frame-keys", "3:2,7:5"}, 0, "3 7\n"},
+        {{"--speed", "0.5", "--frames", "9-10"}, 0, "1 10\n"},
+        {{"--speed", "0.5", "--bogus"}, 2, "unknown option '--bogus'"},
+        {{"--speed", "0.5", "--frames", "11"}, 2, "outside the output range 1-10"},
+    };
+    for (const Row& row : rows) {
+        std::string line;
+        for (const std::string& arg : row.options)
+            line += arg + " ";
+        SCOPED_TRACE(line);
+        std::vector<std::string> args = {in(), out(), "--cpu", "--check"};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        const ToolRun r = retime(args);
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_NE((row.status == 0 ? r.out : r.err).find(row.says), std::string::npos)
+            << r.out << r.err;
+    }
+    // Nor an output without a frame field that names no video format.
+    const ToolRun r = retime({in(), out("r.exr"), "--speed", "0.5", "--check"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("has no frame number in its file name"), std::string::npos) << r.err;
+    EXPECT_TRUE(entries("out").empty());
+}
+
 TEST_F(RetimeTest, RefusesToWriteOverItsInput) {
     makeClip();
     const std::string before = readFile(inFrame(2));

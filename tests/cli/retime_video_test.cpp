@@ -198,14 +198,10 @@ TEST_F(RetimeVideoTest, VideoInAndOutMatchTheSequencePath) {
     };
     const Row rows[] = {
         {file("a.mov"), out("o.mov"), {}, 24.0, kProresTolerance},
-        {file("s.####.exr"),
-         out("o.mp4"),
-         {"--fps", "48", "--frames", "1-4"},
-         48.0,
-         kH264Tolerance},
+        {file("s.####.exr"), out("o.mp4"), {"--fps", "48", "--range", "1-3"}, 48.0, kH264Tolerance},
         {file("a.mov"),
          out("o.mkv"),
-         {"--fps", "30000/1001", "--crf", "12", "--frames", "1-4"},
+         {"--fps", "30000/1001", "--crf", "12", "--range", "1-3"},
          30000.0 / 1001,
          kH264Tolerance},
     };
@@ -216,8 +212,9 @@ TEST_F(RetimeVideoTest, VideoInAndOutMatchTheSequencePath) {
         r = retime(args);
         ASSERT_EQ(r.status, 0) << r.err;
         VideoFrames written(row.output, Colorspace::Auto);
-        const bool chunk = row.extra.size() > 2;  // --frames 1-4
-        ASSERT_EQ(written.lastFrame(), chunk ? 4 : kHalfSpeedFrames);
+        // Input frames 1-3 publish output frames 1-4, the whole range's first four.
+        const bool shorter = row.extra.size() > 2;
+        ASSERT_EQ(written.lastFrame(), shorter ? 4 : kHalfSpeedFrames);
         EXPECT_NEAR(written.frameRate().value(), row.fps, 1e-9);
         for (int frame = 1; frame <= written.lastFrame(); ++frame) {
             SCOPED_TRACE(frame);
@@ -246,6 +243,33 @@ TEST_F(RetimeVideoTest, ChunksOfAVideoGiveTheFramesOfOneRun) {
         SCOPED_TRACE(frame);
         EXPECT_TRUE(readImage(out(frameFile("c", frame)), Colorspace::Auto).planes ==
                     readImage(out(frameFile("w", frame)), Colorspace::Auto).planes);
+    }
+}
+
+TEST_F(RetimeVideoTest, AVideoOutputHoldsTheWholeOutputRangeOrIsRefused) {
+    testing::writeClip(file("a.mov"), kFrames, kWidth, kHeight);
+    struct Row {
+        std::string frames;
+        int status;
+    };
+    // Speed 1 publishes output frames 1-6; each run of some of them would
+    // replace the video with those frames alone.
+    const Row rows[] = {{"5,1,3", 2}, {"1-5", 2}, {"2-6", 2}, {"1-6", 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.frames);
+        fs::remove_all(folder_ / "out");
+        fs::create_directories(folder_ / "out");
+        const ToolRun r =
+            retime({file("a.mov"), out("r.mov"), "--speed", "1", "--cpu", "--frames", row.frames});
+        EXPECT_EQ(r.status, row.status) << r.err;
+        if (row.status == 0) {
+            EXPECT_EQ(VideoFrames(out("r.mov"), Colorspace::Auto).lastFrame(), kFrames);
+            continue;
+        }
+        EXPECT_NE(r.err.find("a video output holds the whole output range 1-6"), std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("render the chunks to an image sequence"), std::string::npos) << r.err;
+        EXPECT_TRUE(outEntries().empty());
     }
 }
 

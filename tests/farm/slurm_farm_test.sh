@@ -4,16 +4,17 @@
 # (munged, slurmctld and slurmd on localhost, as root, with their own config and
 # state under a temporary folder), cancels one task midway, reruns it with the
 # shipped rerun command, and checks that the frames equal a local run's exactly
-# and that no partial file remains.
+# and that no partial file remains; before that, that settings the tasks could
+# not run are refused before anything is submitted.
 #
-# usage: slurm_farm_test.sh TWEENORA TWEENORA_SAMPLE SCRIPT_DIR SETTINGS_TEMPLATE
+# usage: slurm_farm_test.sh TWEENORA TWEENORA_SAMPLE SCRIPT_DIR
+# (SCRIPT_DIR: where the farm scripts and the settings template sit beside the tool)
 # Exit status 77 (a skip) when the machine cannot run the daemons.
 set -uo pipefail
 
 readonly kSkip=77
 # Absolute: parts of the test run from other folders.
 tool=$(readlink -f "$1") sample=$(readlink -f "$2") scripts=$(readlink -f "$3")
-template=$(readlink -f "$4")
 
 skip() {
     echo "SKIP: $*"
@@ -112,7 +113,7 @@ command -v idiff >/dev/null || fail "idiff (openimageio-tools, from scripts/inst
 watchdog=$!
 
 step "starting munged, slurmctld and slurmd on localhost"
-mkdir -p "$work"/{munge,key,log,spool/ctld,spool/d,clip,jobdir} || fail "cannot make folders"
+mkdir -p "$work"/{munge,key,log,spool/ctld,spool/d,clip,settings} || fail "cannot make folders"
 chmod 711 "$work/munge"
 chmod 700 "$work/key"
 head -c 1024 /dev/urandom >"$work/key/munge.key" && chmod 400 "$work/key/munge.key" ||
@@ -163,6 +164,14 @@ KillWait=5
 NodeName=localhost NodeAddr=127.0.0.1 CPUs=$cpus RealMemory=$memory State=UNKNOWN
 PartitionName=test Nodes=localhost Default=YES MaxTime=INFINITE State=UP
 CONF
+# Tasks are tracked by their processes (linuxproc, task/none), never through
+# cgroups; Slurm 24.05 and later set up their cgroup plugin all the same, and
+# fail where /sys/fs/cgroup holds none (a chroot's own /sys), unless told not to.
+version=$(slurmd -V | grep -o '[0-9][0-9]*\.[0-9][0-9]*' | head -n 1)
+if [[ $version =~ ^([0-9]+)\.([0-9]+)$ ]] &&
+    ((BASH_REMATCH[1] * 100 + 10#${BASH_REMATCH[2]} >= 2405)); then
+    echo "CgroupPlugin=disabled" >"$work/cgroup.conf"
+fi
 slurmctld -D -f "$SLURM_CONF" >>"$work/log/slurmctld.log" 2>&1 &
 daemons+=($!)
 slurmd -D -f "$SLURM_CONF" -N localhost >>"$work/log/slurmd.log" 2>&1 &
@@ -176,50 +185,79 @@ step "rendering the clip locally"
 "$tool" retime "$work/clip/clip.####.exr" "$work/local/local.####.exr" --range 1-9 --speed 0.5 \
     --cpu --threads 1 --quiet 2>"$work/local.err" || fail "the local run failed: $(cat "$work/local.err")"
 
-settings=$work/retime-settings.sh
+# Submissions run in $work with the settings in a folder of their own: the
+# relative JOBDIR must be found from $work, where it was made.
+settings=$work/settings/retime-settings.sh
+[ -f "$scripts/retime-settings.sh" ] || fail "the settings template is not beside the scripts"
 write_settings() {
     # The shipped template, so that every setting the scripts read is in it.
-    cp "$template" "$settings" && cat >>"$settings" <<SETTINGS
-IN=$work/clip/clip.####.exr
-OUT=$work/farm/farm.####.exr
+    cp "$scripts/retime-settings.sh" "$settings" && cat >>"$settings" <<SETTINGS &&
+IN=clip/clip.####.exr
+OUT=farm/farm.####.exr
 RANGE=1-9
 TIMING=(--speed 0.5)
 CHUNK=5
-JOBDIR=$work/jobdir
+JOBDIR=jobdir
 DEVICE=cpu
 CPUS=1
 MEM=200M
 TWEENORA=$tool
-$*
 SETTINGS
+        printf '%s\n' "$@" >>"$settings"
 }
+submit() { (cd "$work" && "$scripts/retime-submit.sh" "$@"); }
 
-step "refusing what this cluster cannot run, with a message"
-for bad in "DEVICE=gpu" "CPUS=$((cpus + 1))" "MEM=$((memory + 1))M" "MEM=lots" \
-    "unset TIMING; TIMING='--speed 0.5'" "CHUNK=0" "RANGE=1-1" "TWEENORA=$work/nowhere"; do
+step "refusing what the tasks could not run, with a message and status 2"
+# Each: the settings' last line | what the messages say (the tool's own first,
+# where it refused the retime).
+refusals=(
+    "DEVICE=gpu|no node offers a GPU"
+    "CPUS=$((cpus + 1))|the largest node has"
+    "MEM=$((memory + 1))M|the largest node has"
+    "MEM=lots|MEM must be a size"
+    "unset TIMING; TIMING='--speed 0.5'|TIMING must be a list"
+    "CHUNK=0|CHUNK must be a whole number"
+    "RANGE=1-1|holds no frames"
+    "TWEENORA=$work/nowhere|not found"
+    "RETIME_OPTIONS=(--bogus)|unknown option '--bogus'"
+    "RETIME_OPTIONS=(--gpu 0)|the chunks' own"
+    "OUT=farm/farm.exr|has no frame number in its file name"
+    "OUT=farm/farm.mov|is a video, which the chunks cannot share"
+    "exit 3|failed or exited while it was read (status 3)"
+    "exit 0|exited before its end"
+)
+for refusal in "${refusals[@]}"; do
+    bad=${refusal%|*} says=${refusal##*|}
     write_settings "$bad"
-    if out=$("$scripts/retime-submit.sh" "$settings" 2>&1); then
-        fail "$bad was submitted: $out"
-    fi
-    grep -q '^retime-submit: ' <<<"$out" || fail "$bad failed without a message: $out"
+    out=$(submit settings/retime-settings.sh 2>&1)
+    status=$?
+    [ $status -eq 2 ] || fail "$bad: status $status, not 2: $out"
+    tail -n 1 <<<"$out" | grep -q "^retime-submit: " && grep -qF -- "$says" <<<"$out" ||
+        fail "$bad failed without saying '$says': $out"
     echo "   $bad: $(tail -n 1 <<<"$out")"
 done
 [ ! -e "$work/jobdir/settings.sh" ] || fail "a refused submission left a snapshot"
 
 step "submitting 4 chunks of up to 5 frames"
-write_settings ""
-out=$("$scripts/retime-submit.sh" "$settings") || fail "retime-submit.sh failed: $out"
+# The timing only in RETIME_OPTIONS (the tasks see it; so must the chunking),
+# CHUNK with a leading zero.
+write_settings "TIMING=()" "RETIME_OPTIONS=(--speed 0.5)" "CHUNK=05"
+out=$(submit settings/retime-settings.sh) || fail "retime-submit.sh failed: $out"
 echo "$out"
 job=$(sed -n 's/^output frames 1-16 in 4 chunks of up to 5: job \([0-9]*\)$/\1/p' <<<"$out")
 [ -n "$job" ] || fail "unexpected answer from retime-submit.sh"
+out=$(submit --status settings/retime-settings.sh) ||
+    fail "--status did not find the JOBDIR the submission made: $out"
 # Edits after submission change nothing of what was submitted.
 echo "TIMING=(--speed 0.25)" >>"$settings"
 # Chunk 0 is queued or running for a second or more yet.
-for bad in 0 9 1,x; do
+for bad in 0 9 1,x 08; do
     if out=$("$scripts/retime-submit.sh" --rerun "$bad" "$work/jobdir" 2>&1); then
         fail "--rerun $bad was submitted: $out"
     fi
-    grep -q '^retime-submit: ' <<<"$out" || fail "--rerun $bad failed without a message: $out"
+    # One line of its own (08 is chunk 8 in base 10, not a bash error).
+    [[ $out == "retime-submit: "* && $out != *$'\n'* ]] ||
+        fail "--rerun $bad failed without a message of its own: $out"
     echo "   --rerun $bad: $out"
 done
 
