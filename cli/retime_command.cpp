@@ -41,6 +41,7 @@
 #include "media/safe_write.h"
 #include "media/sequence/input_notes.h"
 #include "media/sequence/pattern.h"
+#include "media/video/source_streams.h"
 
 namespace tweenora::cli {
 
@@ -284,6 +285,17 @@ std::optional<media::FrameSpan> inputSpan(const TimingOptions& timing) {
     return spanOf(*timing.range);
 }
 
+// What of a video input the output carries: its colour tags. HDR would be
+// read through the sRGB curve and written as SDR: refused instead.
+void carrySourceStreams(const media::SourceStreams& source, media::VideoSettings& video) {
+    if (media::isHdrTransfer(source.colour.transfer))
+        throw Error("'" + source.path + "': its transfer " +
+                    media::transferName(source.colour.transfer) +
+                    " (high dynamic range) is not supported: the frames would be read and "
+                    "written as standard dynamic range");
+    video.colourTags = source.colour;
+}
+
 // Opens the input, decides how its colour is read (a configuration's space, an
 // ICC profile, or the built-in rules) and opens the output to write it back so.
 Media openMedia(const RetimeOptions& options) {
@@ -331,6 +343,8 @@ Media openMedia(const RetimeOptions& options) {
     video.codec = options.codec;
     video.crf = options.crf;
     video.colorspace = options.colorspace;
+    if (media::isVideoName(options.input))
+        carrySourceStreams(media::probeSourceStreams(options.input), video);
     opening.output = media::makeOutputFrames(options.output, settings, video);
     if (writeManaged)
         opening.output = media::convertedOutput(std::move(opening.output), spaces, managed);

@@ -88,6 +88,7 @@ public:
     std::vector<std::string> paths(const std::vector<int>&) const override { return {path_}; }
     void open(const DD::Image::Format& format) override {
         makeFolder(folderOf(path_));
+        settings_.pixelAspect = format.pixel_aspect();
         writer_ = std::make_unique<VideoWriter>(path_, format.width(), format.height(), settings_);
     }
     std::vector<std::string> write(int, const host::ClipFrame& frame) override {

@@ -76,21 +76,9 @@ void clearPlanes(const AVPixFmtDescriptor& desc, AVFrame& frame) {
                             size_t(std::abs(frame.linesize[plane])));
 }
 
-}  // namespace
-
-PixelCoding pixelCodingOf(const AVFrame& frame) {
-    PixelCoding coding;
-    const AVPixFmtDescriptor& desc = descriptorOf(frame.format);
-    if (desc.flags & AV_PIX_FMT_FLAG_RGB) {
-        coding.rgb = true;
-        coding.fullRange = true;
-        return coding;
-    }
-    const AVPixelFormat format = AVPixelFormat(frame.format);
-    coding.fullRange = frame.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
-                       format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P ||
-                       format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
-    switch (frame.colorspace) {
+// The luma weights of matrix (an AVColorSpace); BT.709's for what is untagged.
+void setLumaWeights(PixelCoding& coding, int matrix) {
+    switch (matrix) {
         case AVCOL_SPC_BT470BG:
         case AVCOL_SPC_SMPTE170M:
             coding.kr = 0.299;
@@ -112,13 +100,32 @@ PixelCoding pixelCodingOf(const AVFrame& frame) {
         default:  // BT.709, and what is untagged
             break;
     }
+}
+
+}  // namespace
+
+PixelCoding pixelCodingOf(const AVFrame& frame) {
+    PixelCoding coding;
+    const AVPixFmtDescriptor& desc = descriptorOf(frame.format);
+    if (desc.flags & AV_PIX_FMT_FLAG_RGB) {
+        coding.rgb = true;
+        coding.fullRange = true;
+        return coding;
+    }
+    const AVPixelFormat format = AVPixelFormat(frame.format);
+    coding.fullRange = frame.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
+                       format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P ||
+                       format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
+    setLumaWeights(coding, frame.colorspace);
     return coding;
 }
 
-PixelCoding outputPixelCoding(int pixelFormat) {
+PixelCoding outputPixelCoding(int pixelFormat, int matrix) {
     PixelCoding coding;
     coding.rgb = (descriptorOf(pixelFormat).flags & AV_PIX_FMT_FLAG_RGB) != 0;
     coding.fullRange = coding.rgb;
+    if (!coding.rgb)
+        setLumaWeights(coding, matrix);
     return coding;
 }
 

@@ -29,8 +29,9 @@ struct RgbPlanes {
 //! formats and for RGB ones).
 PixelCoding pixelCodingOf(const AVFrame& frame);
 
-//! What we write: BT.709, limited range.
-PixelCoding outputPixelCoding(int pixelFormat);
+//! What we write: limited range, through matrix (an AVColorSpace; BT.709's
+//! weights for what has none).
+PixelCoding outputPixelCoding(int pixelFormat, int matrix = 1);
 
 //! Whether code can read and write pixelFormat (an AVPixelFormat): planar or
 //! packed YUV, RGB or grey of up to 16 bits; not palettes, bitstreams, float

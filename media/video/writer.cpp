@@ -142,7 +142,8 @@ void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
                                    " and a height divisible by " + std::to_string(stepY) +
                                    "; the frames are " + std::to_string(width) + "x" +
                                    std::to_string(height));
-    e.coding = outputPixelCoding(pixelFormat);
+    const ColourTags tags = settings.colourTags.value_or(ColourTags{});
+    e.coding = outputPixelCoding(pixelFormat, tags.matrix);
 
     e.codec = avcodec_alloc_context3(&codec);
     e.codec->width = width;
@@ -154,9 +155,15 @@ void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
     if (settings.keyframeInterval > 0)
         e.codec->gop_size = settings.keyframeInterval;
     e.codec->color_range = e.coding.rgb ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
-    e.codec->colorspace = e.coding.rgb ? AVCOL_SPC_RGB : AVCOL_SPC_BT709;
-    e.codec->color_primaries = AVCOL_PRI_BT709;
-    e.codec->color_trc = encodeSrgb_ ? AVCOL_TRC_IEC61966_2_1 : AVCOL_TRC_LINEAR;
+    e.codec->colorspace = e.coding.rgb ? AVCOL_SPC_RGB : AVColorSpace(tags.matrix);
+    e.codec->color_primaries = AVColorPrimaries(tags.primaries);
+    // The sRGB curve that decoded an input video encodes it again: its code
+    // values, and so its own transfer, come back.
+    e.codec->color_trc = !encodeSrgb_          ? AVCOL_TRC_LINEAR
+                         : settings.colourTags ? AVColorTransferCharacteristic(tags.transfer)
+                                               : AVCOL_TRC_IEC61966_2_1;
+    if (settings.pixelAspect > 0.0 && settings.pixelAspect != 1.0)
+        e.codec->sample_aspect_ratio = av_d2q(settings.pixelAspect, 1 << 16);
     if (globalHeader)
         e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (codec_ == "prores_ks")
@@ -183,6 +190,7 @@ void VideoWriter::openContainer(const AVOutputFormat& container) {
     avcodec_parameters_from_context(e.stream->codecpar, e.codec);
     e.stream->time_base = e.codec->time_base;
     e.stream->avg_frame_rate = e.codec->framerate;
+    e.stream->sample_aspect_ratio = e.codec->sample_aspect_ratio;
 
     guard_ = std::make_unique<OutputGuard>(temporary_);
     status = avio_open(&e.format->pb, temporary_.c_str(), AVIO_FLAG_WRITE);
@@ -201,6 +209,12 @@ void VideoWriter::openContainer(const AVOutputFormat& container) {
     e.frame->format = e.codec->pix_fmt;
     e.frame->width = e.codec->width;
     e.frame->height = e.codec->height;
+    // Some encoders (ProRes) write the frame's tags into the stream, not the context's.
+    e.frame->color_primaries = e.codec->color_primaries;
+    e.frame->color_trc = e.codec->color_trc;
+    e.frame->colorspace = e.codec->colorspace;
+    e.frame->color_range = e.codec->color_range;
+    e.frame->sample_aspect_ratio = e.codec->sample_aspect_ratio;
     status = av_frame_get_buffer(e.frame, 0);
     if (status < 0)
         throw fileError(path_, "cannot allocate a frame: " + avErrorText(status));

@@ -10,6 +10,7 @@
 #include "host/Clip.h"
 #include "media/colour/transfer.h"
 #include "media/frames.h"
+#include "media/video/source_streams.h"
 
 struct AVCodec;
 struct AVOutputFormat;
@@ -31,6 +32,12 @@ struct VideoSettings {
     Colorspace colorspace = Colorspace::Auto;
     //! Frames between keyframes; 0 leaves it to the encoder.
     int keyframeInterval = 0;
+    //! The tags of the video whose code values are written back (its matrix
+    //! is also the one encoded with); none: BT.709, with the sRGB transfer
+    //! for sRGB-encoded frames.
+    std::optional<ColourTags> colourTags;
+    //! Width over height of a pixel.
+    double pixelAspect = 1.0;
 };
 
 //! The name of the container FFmpeg writes path's extension in, "" when none.
