@@ -41,6 +41,7 @@
 #include "media/safe_write.h"
 #include "media/sequence/input_notes.h"
 #include "media/sequence/pattern.h"
+#include "media/video/audio_track.h"
 #include "media/video/source_streams.h"
 
 namespace tweenora::cli {
@@ -76,6 +77,10 @@ const char* const kRetimeOptions =
     "  --codec NAME           encoder (default prores_ks, ProRes 422 HQ, for .mov;\n"
     "                         libx264 for .mp4 and .mkv)\n"
     "  --crf N                constant rate factor of encoders that take one (default 18)\n"
+    "  --audio MODE           the input video's audio: copy (untouched where the output\n"
+    "                         lasts as long as the input, else dropped with a note),\n"
+    "                         drop, or retime (slowed or sped, its pitch kept)\n"
+    "                         (default copy)\n"
     "\n"
     "processing:\n"
     "  --cpu                  run the network on the CPU (use_gpu off)\n"
@@ -109,6 +114,7 @@ struct RetimeOptions {
     std::optional<media::FrameRate> fps;
     std::string codec;
     std::optional<int> crf;
+    media::AudioMode audio = media::AudioMode::Copy;
     bool cpu = false;
     std::optional<int> gpu;
     std::optional<int> threads;
@@ -153,6 +159,8 @@ RetimeOptions parseOptions(const Args& args) {
             options.codec = value();
         } else if (arg == "--crf") {
             options.crf = parseCount(arg, value(), 0);
+        } else if (arg == "--audio") {
+            options.audio = media::parseAudioMode(value());
         } else if (arg == "--cpu") {
             options.cpu = true;
         } else if (arg == "--gpu") {
@@ -277,6 +285,7 @@ int listConfigSpaces() {
 struct Media {
     std::shared_ptr<InputFrames> frames;
     std::unique_ptr<OutputFrames> output;
+    media::FrameRate outputRate;
 };
 
 std::optional<media::FrameSpan> inputSpan(const TimingOptions& timing) {
@@ -343,8 +352,17 @@ Media openMedia(const RetimeOptions& options) {
     video.codec = options.codec;
     video.crf = options.crf;
     video.colorspace = options.colorspace;
-    if (media::isVideoName(options.input))
-        carrySourceStreams(media::probeSourceStreams(options.input), video);
+    if (media::isVideoName(options.input)) {
+        const media::SourceStreams source = media::probeSourceStreams(options.input);
+        carrySourceStreams(source, video);
+        video.audio.source = options.input;
+        video.audio.mode = options.audio;
+        if (source.audioStreams > 0 && options.audio != media::AudioMode::Drop &&
+            !media::isVideoName(options.output) && !options.quiet)
+            std::cerr << noteLine("'" + options.input +
+                                  "': its audio is not carried: an image sequence holds none");
+    }
+    opening.outputRate = video.frameRate;
     opening.output = media::makeOutputFrames(options.output, settings, video);
     if (writeManaged)
         opening.output = media::convertedOutput(std::move(opening.output), spaces, managed);
@@ -372,6 +390,33 @@ void prepareProcess(const RetimeOptions& options) {
             ::close(devNull);
         }
     }
+}
+
+// How the output's time runs against the input's: only a constant speed over
+// consecutive output frames maps one onto the other.
+media::SourceTiming sourceTiming(const host::HostNode& node, const InputFrames& frames,
+                                 const std::vector<int>& outFrames, media::FrameRate outputRate) {
+    media::SourceTiming timing;
+    const media::FrameRate inputRate = frames.frameRate();
+    timing.duration = double(outFrames.size()) / outputRate.value();
+    if (inputRate.num <= 0)
+        return timing;
+    if (node.knob("mode")->valueText() != "Output Speed") {
+        timing.unmapped = "frame mode has no constant speed";
+        return timing;
+    }
+    for (size_t i = 1; i < outFrames.size(); ++i)
+        if (outFrames[i] != outFrames[i - 1] + 1) {
+            timing.unmapped = "the output frames do not run consecutively";
+            return timing;
+        }
+    const double speed = std::stod(node.knob("speed")->valueText());
+    const int start = std::stoi(node.knob("frame_range_start")->valueText());
+    // Output frame start shows input frame start; the input's frame 1 starts at 0.
+    timing.sourceStart =
+        (double(start - 1) + double(outFrames.front() - start) * speed) / inputRate.value();
+    timing.tempo = speed * outputRate.value() / inputRate.value();
+    return timing;
 }
 
 // Source -> Tweenora, the knobs set from the options.
@@ -508,7 +553,11 @@ int runRetime(const Args& args) {
     const DD::Image::ChannelSet channels = iop.channels();
     const DD::Image::Format format = iop.format();
     refuseToOverwriteInputs(output, outFrames, frames.paths());
+    output.setSourceTiming(sourceTiming(node, frames, outFrames, opened.outputRate));
     output.open(format);
+    if (!options.quiet)
+        for (const std::string& note : output.notes())
+            std::cerr << noteLine(note);
     removeStalePartialsOf(output, outFrames, options.quiet);
 
     Progress progress(Progress::styleFor(options.quiet), int(outFrames.size()), std::cerr);

@@ -116,6 +116,18 @@ private:
     std::unique_ptr<InputFrames> frames_;
 };
 
+//! How an output's time runs against its input's, for what a video carries
+//! besides its frames (audio).
+struct SourceTiming {
+    //! Seconds after the input's first frame that the output starts at.
+    double sourceStart = 0.0;
+    //! Input seconds per output second; 0 when the retime has no constant one.
+    double tempo = 0.0;
+    double duration = 0.0;  //!< the output's seconds
+    //! Why the output's time does not map onto the input's, "" when it does.
+    std::string unmapped;
+};
+
 //! Where the node's output frames go.
 class OutputFrames {
 public:
@@ -135,6 +147,10 @@ public:
     virtual std::string shownAs(int number) const = 0;
     //! Completes the output (a video's file appears only now).
     virtual void finish() {}
+    //! How the output's time runs against the input's; before open().
+    virtual void setSourceTiming(const SourceTiming& /*timing*/) {}
+    //! What the user should know about the output, one line each; after open().
+    virtual std::vector<std::string> notes() const { return {}; }
 };
 
 }  // namespace tweenora::media

@@ -99,6 +99,13 @@ public:
         return path_ + " (frame " + std::to_string(written_) + ")";
     }
     void finish() override { writer_->finish(); }
+    void setSourceTiming(const SourceTiming& timing) override {
+        settings_.audio.sourceStart = timing.sourceStart;
+        settings_.audio.tempo = timing.tempo;
+        settings_.audio.duration = timing.duration;
+        settings_.audio.unmapped = timing.unmapped;
+    }
+    std::vector<std::string> notes() const override { return writer_->notes(); }
 
 private:
     std::string path_;

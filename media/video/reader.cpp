@@ -140,7 +140,6 @@ VideoFrames::VideoFrames(const std::string& path, Colorspace colorspace)
     : path_(path), colorspace_(colorspace), decoder_(std::make_unique<Decoder>()) {
     quietVideoLibraries();
     openDecoder();
-    noteAudio();
     readFrameRate();
     readRotation();
     countFrames();
@@ -182,15 +181,6 @@ void VideoFrames::openDecoder() {
     if (status < 0)
         throw fileError(path, std::string("its video codec (") + decoder->name +
                                   ") cannot be opened: " + avErrorText(status));
-}
-
-void VideoFrames::noteAudio() {
-    const AVFormatContext& format = *decoder_->format;
-    for (unsigned i = 0; i < format.nb_streams; ++i)
-        if (format.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            notes_.push_back("'" + path_ + "': its audio is not retimed; the output has none");
-            break;
-        }
 }
 
 void VideoFrames::readFrameRate() {

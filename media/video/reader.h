@@ -54,7 +54,6 @@ private:
 
     // The constructor's steps, in order.
     void openDecoder();
-    void noteAudio();
     void readFrameRate();
     void readRotation();
     void countFrames();

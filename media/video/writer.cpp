@@ -76,8 +76,10 @@ struct VideoWriter::Encoder {
     AVPacket* packet = av_packet_alloc();
     PixelCoding coding;
     int64_t nextPts = 0;
+    std::unique_ptr<AudioTrack> audio;
 
     ~Encoder() {
+        audio.reset();
         av_packet_free(&packet);
         av_frame_free(&frame);
         avcodec_free_context(&codec);
@@ -95,9 +97,13 @@ struct VideoWriter::Encoder {
         while ((status = avcodec_receive_packet(codec, packet)) == 0) {
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
+            const double seconds = double(packet->dts) * av_q2d(stream->time_base);
             status = av_interleaved_write_frame(format, packet);
             if (status < 0)
                 throw fileError(path, "cannot write: " + avErrorText(status));
+            // The audio keeps pace, so that the muxer need not hold either back.
+            if (audio)
+                audio->writeUntil(seconds);
         }
         if (status != AVERROR(EAGAIN) && status != AVERROR_EOF)
             throw fileError(path, "cannot encode: " + avErrorText(status));
@@ -114,7 +120,7 @@ VideoWriter::VideoWriter(const std::string& path, int width, int height,
         throw fileError(path, "no video container is known for its extension");
     const AVCodec& codec = chooseEncoder(*container, settings);
     openEncoder(codec, width, height, settings, container->flags & AVFMT_GLOBALHEADER);
-    openContainer(*container);
+    openContainer(*container, settings);
 }
 
 const AVCodec& VideoWriter::chooseEncoder(const AVOutputFormat& container,
@@ -181,7 +187,7 @@ void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
                                    ": " + avErrorText(status));
 }
 
-void VideoWriter::openContainer(const AVOutputFormat& container) {
+void VideoWriter::openContainer(const AVOutputFormat& container, const VideoSettings& settings) {
     Encoder& e = *encoder_;
     int status = avformat_alloc_output_context2(&e.format, &container, nullptr, temporary_.c_str());
     if (status < 0)
@@ -191,6 +197,7 @@ void VideoWriter::openContainer(const AVOutputFormat& container) {
     e.stream->time_base = e.codec->time_base;
     e.stream->avg_frame_rate = e.codec->framerate;
     e.stream->sample_aspect_ratio = e.codec->sample_aspect_ratio;
+    e.audio = std::make_unique<AudioTrack>(settings.audio, *e.format, path_);
 
     guard_ = std::make_unique<OutputGuard>(temporary_);
     status = avio_open(&e.format->pb, temporary_.c_str(), AVIO_FLAG_WRITE);
@@ -261,6 +268,7 @@ std::vector<std::string> VideoWriter::write(const host::ClipFrame& frame) {
 void VideoWriter::finish() {
     Encoder& e = *encoder_;
     e.encode(nullptr, path_);
+    e.audio->finish();
     int status = av_write_trailer(e.format);
     if (status < 0)
         throw fileError(path_, "cannot finish it: " + avErrorText(status));
@@ -268,6 +276,10 @@ void VideoWriter::finish() {
     if (status < 0)
         throw fileError(path_, "cannot finish it: " + avErrorText(status));
     commitIntoPlace(temporary_, path_, *guard_);
+}
+
+std::vector<std::string> VideoWriter::notes() const {
+    return encoder_->audio ? encoder_->audio->notes() : std::vector<std::string>{};
 }
 
 }  // namespace tweenora::media

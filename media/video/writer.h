@@ -10,6 +10,7 @@
 #include "host/Clip.h"
 #include "media/colour/transfer.h"
 #include "media/frames.h"
+#include "media/video/audio_track.h"
 #include "media/video/source_streams.h"
 
 struct AVCodec;
@@ -38,6 +39,8 @@ struct VideoSettings {
     std::optional<ColourTags> colourTags;
     //! Width over height of a pixel.
     double pixelAspect = 1.0;
+    //! The input's audio, and how the output's time runs against it.
+    AudioPlan audio;
 };
 
 //! The name of the container FFmpeg writes path's extension in, "" when none.
@@ -65,6 +68,8 @@ public:
     std::vector<std::string> write(const host::ClipFrame& frame);
     //! Flushes the encoder and moves the file into place.
     void finish();
+    //! What the user should know about the streams besides the video's.
+    std::vector<std::string> notes() const;
 
 private:
     struct Encoder;
@@ -73,7 +78,7 @@ private:
     const AVCodec& chooseEncoder(const AVOutputFormat& container, const VideoSettings& settings);
     void openEncoder(const AVCodec& codec, int width, int height, const VideoSettings& settings,
                      bool globalHeader);
-    void openContainer(const AVOutputFormat& container);
+    void openContainer(const AVOutputFormat& container, const VideoSettings& settings);
 
     std::string path_;
     std::string temporary_;

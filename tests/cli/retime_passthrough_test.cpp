@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // End-to-end tests: what a video carries besides its frames (colour tags, pixel aspect, audio,
 // timecode) reaches the retimed video, checked with ffprobe on clips that ffmpeg makes.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "media/video/audio_track.h"
 #include "tests/media/media_test_support.h"
 
 namespace tweenora::media {
@@ -50,8 +52,8 @@ protected:
 
     // A 64x48 test pattern of frames at rate, with the ffmpeg output options extra.
     void makeClip(const std::string& name, int frames, int rate, const std::string& extra) const {
-        ffmpeg("-f lavfi -i testsrc2=s=64x48:r=" + std::to_string(rate) + " -frames:v " +
-                   std::to_string(frames) + " " + extra,
+        ffmpeg("-f lavfi -i testsrc2=s=64x48:r=" + std::to_string(rate) +
+                   ":d=" + std::to_string(double(frames) / rate) + " " + extra,
                name);
     }
 
@@ -75,6 +77,26 @@ protected:
             found.push_back(fields);
         }
         return found;
+    }
+
+    // The MD5 of each audio packet of name, in order, as they are stored.
+    std::vector<std::string> audioPackets(const std::string& name) const {
+        const ToolRun r = testing::runShell(
+            "ffmpeg -v error -i " + testing::quoted(file(name)) + " -map 0:a -c copy -f framemd5 -",
+            folder_);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> hashes;
+        std::istringstream lines(r.out);
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty() && line[0] != '#') {
+                // stream, dts, pts, duration, size, hash[, side data]
+                std::istringstream fields(line);
+                std::string field;
+                for (int i = 0; i < 6; ++i)
+                    std::getline(fields, field, ',');
+                hashes.push_back(field);
+            }
+        return hashes;
     }
 
     Fields stream(const std::string& name, const std::string& type) const {
@@ -119,6 +141,113 @@ TEST_F(RetimePassthroughTest, ColourTagsAndPixelAspectAreThoseOfTheInput) {
         else
             EXPECT_TRUE(video.at("sample_aspect_ratio") == "1:1" ||
                         video.at("sample_aspect_ratio") == "N/A");
+    }
+}
+
+// 30 fps video of 6 frames with a second of 48 kHz sine audio beside it.
+constexpr const char* kWithSine =
+    "-f lavfi -i sine=f=440:r=48000:d=1 -map 0:v -map 1:a -c:v prores_ks -pix_fmt yuv422p10le ";
+
+TEST_F(RetimePassthroughTest, AudioIsCopiedUntouchedWhereTheOutputLastsAsLong) {
+    makeClip("pcm.mov", 6, 30, std::string(kWithSine) + "-c:a pcm_s16le");
+    makeClip("aac.mov", 6, 30, std::string(kWithSine) + "-c:a aac");
+    const std::vector<std::string> pcm = audioPackets("pcm.mov"), aac = audioPackets("aac.mov");
+    struct Row {
+        std::string input, output;
+        std::vector<std::string> extra;
+        const std::vector<std::string>& packets;
+    };
+    // Speed 0.5 at twice the rate runs as fast as the input.
+    const Row rows[] = {
+        {"pcm.mov", "a.mov", {"--speed", "1"}, pcm},
+        {"aac.mov", "b.mp4", {"--speed", "1"}, aac},
+        {"aac.mov", "c.mov", {"--speed", "0.5", "--fps", "60"}, aac},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.output);
+        std::vector<std::string> args = {file(row.input), file(row.output)};
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        const ToolRun r = retime(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("audio"), std::string::npos) << r.err;
+        // The packets the output's span needs, bit for bit, an AAC encoder's
+        // priming packet included: up to one packet past the video's end.
+        const std::vector<std::string> copied = audioPackets(row.output);
+        ASSERT_FALSE(copied.empty());
+        ASSERT_LE(copied.size(), row.packets.size());
+        EXPECT_TRUE(std::equal(copied.begin(), copied.end(), row.packets.begin()));
+        const double video = std::stod(stream(row.output, "video").at("duration"));
+        const double audio = std::stod(stream(row.output, "audio").at("duration"));
+        EXPECT_GE(audio, video);
+        EXPECT_LE(audio, video + 4096.0 / 48000.0);
+    }
+}
+
+TEST_F(RetimePassthroughTest, AudioIsRetimedDroppedOrReencodedAsAsked) {
+    makeClip("pcm.mov", 6, 30, std::string(kWithSine) + "-c:a pcm_s16le");
+    // One AAC frame: 1024 samples at 48 kHz.
+    constexpr double kAacFrame = 1024.0 / 48000.0;
+    struct Row {
+        std::string output;
+        std::vector<std::string> extra;
+        bool audio;
+        std::string note;  //!< "" for none about the audio
+    };
+    const Row rows[] = {
+        // .mp4 cannot hold PCM: re-encoded, its duration kept.
+        {"same.mp4", {"--speed", "1"}, true, "is re-encoded as aac"},
+        // Slower and faster than atempo's own range in one filter.
+        {"quarter.mp4",
+         {"--speed", "0.25", "--audio", "retime"},
+         true,
+         "is re-timed to 0.25 times"},
+        {"quarter.mov",
+         {"--speed", "0.25", "--audio", "retime"},
+         true,
+         "is re-timed to 0.25 times"},
+        {"fast.mov", {"--speed", "5", "--audio", "retime"}, true, "is re-timed to 5 times"},
+        {"slow.mov", {"--speed", "0.5"}, false, "is not carried: the output runs at 0.5 times"},
+        {"frames.mov", {"--frame-keys", "1:1,10:3"}, false, "is not carried: frame mode"},
+        {"dropped.mov", {"--speed", "1", "--audio", "drop"}, false, ""},
+        {"seq.####.exr", {"--speed", "1"}, false, "is not carried: an image sequence holds none"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.output);
+        std::vector<std::string> args = {file("pcm.mov"), file(row.output)};
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        const ToolRun r = retime(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        if (row.note.empty())
+            EXPECT_EQ(r.err.find("audio"), std::string::npos) << r.err;
+        else
+            EXPECT_NE(r.err.find("its audio " + row.note), std::string::npos) << r.err;
+        if (row.output.find('#') != std::string::npos)
+            continue;
+        const Fields audio = stream(row.output, "audio");
+        ASSERT_EQ(!audio.empty(), row.audio);
+        if (row.audio) {
+            EXPECT_NEAR(std::stod(audio.at("duration")),
+                        std::stod(stream(row.output, "video").at("duration")), kAacFrame);
+        }
+    }
+}
+
+TEST_F(RetimePassthroughTest, AtempoChainsStayInTheFiltersRange) {
+    struct Row {
+        double tempo;
+        size_t length;
+    };
+    for (const Row& row : {Row{1.0, 1}, Row{0.25, 2}, Row{0.1, 4}, Row{5.0, 3}, Row{64.0, 6}}) {
+        SCOPED_TRACE(row.tempo);
+        const std::vector<double> chain = atempoChain(row.tempo);
+        EXPECT_EQ(chain.size(), row.length);
+        double product = 1.0;
+        for (double factor : chain) {
+            EXPECT_GE(factor, 0.5);
+            EXPECT_LE(factor, 2.0);
+            product *= factor;
+        }
+        EXPECT_NEAR(product, row.tempo, 1e-12);
     }
 }
 
