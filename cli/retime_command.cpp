@@ -43,6 +43,7 @@
 #include "media/sequence/pattern.h"
 #include "media/video/audio_track.h"
 #include "media/video/source_streams.h"
+#include "media/video/timecode.h"
 
 namespace tweenora::cli {
 
@@ -286,6 +287,7 @@ struct Media {
     std::shared_ptr<InputFrames> frames;
     std::unique_ptr<OutputFrames> output;
     media::FrameRate outputRate;
+    std::string sourceTimecode;  //!< a video input's first frame's, "" for none
 };
 
 std::optional<media::FrameSpan> inputSpan(const TimingOptions& timing) {
@@ -355,6 +357,7 @@ Media openMedia(const RetimeOptions& options) {
     if (media::isVideoName(options.input)) {
         const media::SourceStreams source = media::probeSourceStreams(options.input);
         carrySourceStreams(source, video);
+        opening.sourceTimecode = source.timecode;
         video.audio.source = options.input;
         video.audio.mode = options.audio;
         if (source.audioStreams > 0 && options.audio != media::AudioMode::Drop &&
@@ -553,7 +556,11 @@ int runRetime(const Args& args) {
     const DD::Image::ChannelSet channels = iop.channels();
     const DD::Image::Format format = iop.format();
     refuseToOverwriteInputs(output, outFrames, frames.paths());
-    output.setSourceTiming(sourceTiming(node, frames, outFrames, opened.outputRate));
+    media::SourceTiming timing = sourceTiming(node, frames, outFrames, opened.outputRate);
+    if (timing.unmapped.empty())
+        timing.timecode = media::mappedTimecode(opened.sourceTimecode, frames.frameRate(),
+                                                timing.sourceStart, opened.outputRate);
+    output.setSourceTiming(timing);
     output.open(format);
     if (!options.quiet)
         for (const std::string& note : output.notes())

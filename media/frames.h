@@ -126,6 +126,8 @@ struct SourceTiming {
     double duration = 0.0;  //!< the output's seconds
     //! Why the output's time does not map onto the input's, "" when it does.
     std::string unmapped;
+    //! The output's first frame's timecode, "" for none.
+    std::string timecode;
 };
 
 //! Where the node's output frames go.

@@ -104,6 +104,7 @@ public:
         settings_.audio.tempo = timing.tempo;
         settings_.audio.duration = timing.duration;
         settings_.audio.unmapped = timing.unmapped;
+        settings_.timecode = timing.timecode;
     }
     std::vector<std::string> notes() const override { return writer_->notes(); }
 

@@ -197,6 +197,8 @@ void VideoWriter::openContainer(const AVOutputFormat& container, const VideoSett
     e.stream->time_base = e.codec->time_base;
     e.stream->avg_frame_rate = e.codec->framerate;
     e.stream->sample_aspect_ratio = e.codec->sample_aspect_ratio;
+    if (!settings.timecode.empty())
+        av_dict_set(&e.stream->metadata, "timecode", settings.timecode.c_str(), 0);
     e.audio = std::make_unique<AudioTrack>(settings.audio, *e.format, path_);
 
     guard_ = std::make_unique<OutputGuard>(temporary_);

@@ -41,6 +41,8 @@ struct VideoSettings {
     double pixelAspect = 1.0;
     //! The input's audio, and how the output's time runs against it.
     AudioPlan audio;
+    //! The first frame's timecode ("HH:MM:SS:FF" at frameRate), "" for none.
+    std::string timecode;
 };
 
 //! The name of the container FFmpeg writes path's extension in, "" when none.

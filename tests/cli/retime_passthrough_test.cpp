@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "media/video/audio_track.h"
+#include "media/video/timecode.h"
 #include "tests/media/media_test_support.h"
 
 namespace tweenora::media {
@@ -248,6 +249,49 @@ TEST_F(RetimePassthroughTest, AtempoChainsStayInTheFiltersRange) {
             product *= factor;
         }
         EXPECT_NEAR(product, row.tempo, 1e-12);
+    }
+}
+
+TEST_F(RetimePassthroughTest, TimecodeIsThatOfTheSourceInstantTheOutputStartsAt) {
+    makeClip("tc.mov", 6, 30, "-timecode 01:00:10:00 -c:v prores_ks");
+    struct Row {
+        std::string output;
+        std::vector<std::string> extra;
+        std::string timecode;
+    };
+    const Row rows[] = {
+        {"same.mov", {"--speed", "1"}, "01:00:10:00"},
+        // Twice the rate: the same instant, counted in 60ths.
+        {"double.mov", {"--speed", "0.5", "--fps", "60"}, "01:00:10:00"},
+        // Starting at source frame 3: two frames on.
+        {"later.mp4", {"--speed", "1", "--range", "3-6"}, "01:00:10:02"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.output);
+        std::vector<std::string> args = {file("tc.mov"), file(row.output)};
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        const ToolRun r = retime(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(stream(row.output, "video")["tag:timecode"], row.timecode);
+    }
+
+    struct Mapping {
+        std::string source;
+        FrameRate sourceRate;
+        double sourceStart;
+        FrameRate outputRate;
+        std::string expected;
+    };
+    const Mapping mappings[] = {
+        {"01:00:10:00", {30, 1}, 0.5, {30, 1}, "01:00:10:15"},
+        {"01:00:10:00", {25, 1}, 0.0, {50, 1}, "01:00:10:00"},
+        // Drop-frame: the frame after 00:00:59;29 is 00:01:00;02.
+        {"00:00:59;29", {30000, 1001}, 1001.0 / 30000, {30000, 1001}, "00:01:00;02"},
+        {"not a timecode", {30, 1}, 0.0, {30, 1}, ""},
+    };
+    for (const Mapping& m : mappings) {
+        SCOPED_TRACE(m.source);
+        EXPECT_EQ(mappedTimecode(m.source, m.sourceRate, m.sourceStart, m.outputRate), m.expected);
     }
 }
 
