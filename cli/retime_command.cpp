@@ -78,6 +78,12 @@ const char* const kRetimeOptions =
     "  --codec NAME           encoder (default prores_ks, ProRes 422 HQ, for .mov;\n"
     "                         libx264 for .mp4 and .mkv)\n"
     "  --crf N                constant rate factor of encoders that take one (default 18)\n"
+    "  --prores-profile P     proxy, lt, standard, hq, 4444 or 4444xq (default hq;\n"
+    "                         4444 and 4444xq are 4:4:4)\n"
+    "  --pix-fmt NAME         the encoder's pixel format, such as yuv422p10le (default:\n"
+    "                         by encoder; 10-bit input stays 10-bit, as libx265\n"
+    "                         yuv420p10le for .mp4 and .mkv)\n"
+    "  --preset NAME          the encoder's preset (libx264, libx265), such as slow\n"
     "  --audio MODE           the input video's audio: copy (untouched where the output\n"
     "                         lasts as long as the input, else dropped with a note),\n"
     "                         drop, or retime (slowed or sped, its pitch kept)\n"
@@ -89,7 +95,8 @@ const char* const kRetimeOptions =
     "  --threads N            CPU threads for the network (default: every idle core)\n"
     "  --plugin-path DIR      look for Tweenora.so in DIR first (repeatable)\n"
     "  --debug                the node's debug output\n"
-    "  --quiet                no progress display and none of the node's console lines\n"
+    "  --quiet                no progress display, none of the node's console lines\n"
+    "                         and none of the encoders' own\n"
     "\n"
     "exit status: 0 every frame written; 1 a frame failed to render (the frames\n"
     "before it stay); 2 bad usage or unreadable input.\n";
@@ -116,6 +123,9 @@ struct RetimeOptions {
     std::string codec;
     std::optional<int> crf;
     media::AudioMode audio = media::AudioMode::Copy;
+    std::string proresProfile;
+    std::string pixelFormat;
+    std::string preset;
     bool cpu = false;
     std::optional<int> gpu;
     std::optional<int> threads;
@@ -160,6 +170,19 @@ RetimeOptions parseOptions(const Args& args) {
             options.codec = value();
         } else if (arg == "--crf") {
             options.crf = parseCount(arg, value(), 0);
+        } else if (arg == "--prores-profile") {
+            options.proresProfile = value();
+            const std::set<std::string> profiles = {"proxy", "lt",   "standard",
+                                                    "hq",    "4444", "4444xq"};
+            if (!profiles.count(options.proresProfile))
+                throw Error(
+                    "--prores-profile must be proxy, lt, standard, hq, 4444 or 4444xq, "
+                    "not '" +
+                    options.proresProfile + "'");
+        } else if (arg == "--pix-fmt") {
+            options.pixelFormat = value();
+        } else if (arg == "--preset") {
+            options.preset = value();
         } else if (arg == "--audio") {
             options.audio = media::parseAudioMode(value());
         } else if (arg == "--cpu") {
@@ -305,6 +328,15 @@ void carrySourceStreams(const media::SourceStreams& source, media::VideoSettings
                     " (high dynamic range) is not supported: the frames would be read and "
                     "written as standard dynamic range");
     video.colourTags = source.colour;
+    video.sourceBitDepth = source.bitDepth;
+}
+
+// What of a video input is not carried and is not refused either: its alpha.
+std::vector<std::string> uncarriedNotes(const media::SourceStreams& source) {
+    if (!source.alpha)
+        return {};
+    return {"'" + source.path +
+            "' has alpha: only its colour is read and retimed; the output is opaque"};
 }
 
 // Opens the input, decides how its colour is read (a configuration's space, an
@@ -354,10 +386,17 @@ Media openMedia(const RetimeOptions& options) {
     video.codec = options.codec;
     video.crf = options.crf;
     video.colorspace = options.colorspace;
+    video.proresProfile = options.proresProfile;
+    video.pixelFormat = options.pixelFormat;
+    video.preset = options.preset;
+    video.quiet = options.quiet;
     if (media::isVideoName(options.input)) {
         const media::SourceStreams source = media::probeSourceStreams(options.input);
         carrySourceStreams(source, video);
         opening.sourceTimecode = source.timecode;
+        if (!options.quiet)
+            for (const std::string& note : uncarriedNotes(source))
+                std::cerr << noteLine(note);
         video.audio.source = options.input;
         video.audio.mode = options.audio;
         if (source.audioStreams > 0 && options.audio != media::AudioMode::Drop &&

@@ -26,24 +26,73 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kDefaultCrf = 18;
-// ProRes 422 HQ.
-constexpr int kProresProfileHq = 3;
 
 std::string extensionOf(const std::string& path) {
     return host::lowerCase(fs::path(path).extension().string());
 }
 
-AVPixelFormat pixelFormatFor(const AVCodec& codec) {
+bool takesPixelFormat(const AVCodec& codec, AVPixelFormat format) {
+    if (!codec.pix_fmts)
+        return true;
+    for (const AVPixelFormat* f = codec.pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+        if (*f == format)
+            return true;
+    return false;
+}
+
+bool isProres(const std::string& name) {
+    return name == "prores_ks" || name == "prores_aw" || name == "prores";
+}
+
+AVPixelFormat pixelFormatFor(const AVCodec& codec, const VideoSettings& settings) {
     const std::string name = codec.name;
-    if (name == "prores_ks" || name == "prores_aw" || name == "prores")
-        return AV_PIX_FMT_YUV422P10LE;
-    if (name == "libx264")
+    if (!settings.pixelFormat.empty()) {
+        const AVPixelFormat format = av_get_pix_fmt(settings.pixelFormat.c_str());
+        if (format == AV_PIX_FMT_NONE)
+            throw Error("--pix-fmt: no pixel format is called '" + settings.pixelFormat + "'");
+        if (!takesPixelFormat(codec, format) || !isSupportedPixelFormat(format))
+            throw Error("--pix-fmt: the " + name + " encoder cannot write " + settings.pixelFormat +
+                        " here");
+        return format;
+    }
+    const bool deep = settings.sourceBitDepth > 8;
+    if (isProres(name))
+        return settings.proresProfile.rfind("4444", 0) == 0 ? AV_PIX_FMT_YUV444P10LE
+                                                            : AV_PIX_FMT_YUV422P10LE;
+    if ((name == "libx264" || name == "libx265") && deep &&
+        takesPixelFormat(codec, AV_PIX_FMT_YUV420P10LE))
+        return AV_PIX_FMT_YUV420P10LE;
+    if (name == "libx264" || name == "libx265")
         return AV_PIX_FMT_YUV420P;
     if (codec.pix_fmts)
         for (const AVPixelFormat* format = codec.pix_fmts; *format != AV_PIX_FMT_NONE; ++format)
             if (isSupportedPixelFormat(*format))
                 return *format;
     return AV_PIX_FMT_YUV420P;
+}
+
+// The encoder's own options the settings ask for.
+void setEncoderOptions(AVCodecContext& context, const std::string& codec,
+                       const VideoSettings& settings) {
+    if (isProres(codec) || !settings.proresProfile.empty()) {
+        // 4:4:4 is what the 4444 profiles are for; 4:2:2 gets HQ.
+        const bool full = av_pix_fmt_desc_get(context.pix_fmt)->log2_chroma_w == 0;
+        const std::string profile = !settings.proresProfile.empty() ? settings.proresProfile
+                                    : full                          ? "4444"
+                                                                    : "hq";
+        if (codec != "prores_ks")
+            throw Error("--prores-profile: the " + codec + " encoder takes no ProRes profile");
+        av_opt_set(context.priv_data, "profile", profile.c_str(), 0);
+    }
+    if (!settings.preset.empty()) {
+        if (!av_opt_find(context.priv_data, "preset", nullptr, 0, 0))
+            throw Error("--preset: the " + codec + " encoder takes no preset");
+        av_opt_set(context.priv_data, "preset", settings.preset.c_str(), 0);
+    }
+    // x265 prints its own lines: warnings only, none when quiet.
+    if (codec == "libx265")
+        av_opt_set(context.priv_data, "x265-params",
+                   settings.quiet ? "log-level=none" : "log-level=warning", 0);
 }
 
 }  // namespace
@@ -60,7 +109,7 @@ std::string videoCodecFor(const std::string& path, const VideoSettings& settings
     if (extension == ".mov")
         return "prores_ks";
     if (extension == ".mp4" || extension == ".m4v" || extension == ".mkv")
-        return "libx264";
+        return settings.sourceBitDepth > 8 ? "libx265" : "libx264";
     const AVOutputFormat* container = av_guess_format(nullptr, path.c_str(), nullptr);
     if (container && container->video_codec != AV_CODEC_ID_NONE)
         if (const AVCodec* codec = avcodec_find_encoder(container->video_codec))
@@ -139,7 +188,7 @@ const AVCodec& VideoWriter::chooseEncoder(const AVOutputFormat& container,
 void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
                               const VideoSettings& settings, bool globalHeader) {
     Encoder& e = *encoder_;
-    const AVPixelFormat pixelFormat = pixelFormatFor(codec);
+    const AVPixelFormat pixelFormat = pixelFormatFor(codec, settings);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixelFormat);
     const int stepX = 1 << desc->log2_chroma_w, stepY = 1 << desc->log2_chroma_h;
     if (width % stepX != 0 || height % stepY != 0)
@@ -172,8 +221,12 @@ void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
         e.codec->sample_aspect_ratio = av_d2q(settings.pixelAspect, 1 << 16);
     if (globalHeader)
         e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (codec_ == "prores_ks")
-        av_opt_set_int(e.codec->priv_data, "profile", kProresProfileHq, 0);
+    setEncoderOptions(*e.codec, codec_, settings);
+    // Players on one family of systems take H.265 in .mov and .mp4 only as hvc1.
+    if (codec.id == AV_CODEC_ID_HEVC &&
+        (extensionOf(path_) == ".mov" || extensionOf(path_) == ".mp4" ||
+         extensionOf(path_) == ".m4v"))
+        e.codec->codec_tag = MKTAG('h', 'v', 'c', '1');
     const bool takesCrf =
         av_opt_find(e.codec->priv_data, "crf", nullptr, 0, AV_OPT_SEARCH_CHILDREN) != nullptr;
     if (settings.crf && !takesCrf)

@@ -28,6 +28,7 @@ struct VideoSettings {
     //! else the container's own default.
     std::string codec;
     //! Constant rate factor for encoders that take one; default 18 there.
+    //! (Deeper input to .mp4, .m4v and .mkv: see sourceBitDepth.)
     std::optional<int> crf;
     //! How linear light is encoded: Auto and Srgb apply the sRGB transfer.
     Colorspace colorspace = Colorspace::Auto;
@@ -43,6 +44,17 @@ struct VideoSettings {
     AudioPlan audio;
     //! The first frame's timecode ("HH:MM:SS:FF" at frameRate), "" for none.
     std::string timecode;
+    //! ProRes profile by name (proxy, lt, standard, hq, 4444, 4444xq); "" for hq.
+    std::string proresProfile;
+    //! A pixel format by FFmpeg's name; "" picks one by encoder and sourceBitDepth.
+    std::string pixelFormat;
+    //! The encoder's preset (x264, x265), "" for its own default.
+    std::string preset;
+    //! Bits per component of the input, kept by the defaults: above 8, .mp4,
+    //! .m4v and .mkv get 10-bit H.265 (libx265) rather than 8-bit H.264.
+    int sourceBitDepth = 8;
+    //! No log lines from the encoders.
+    bool quiet = false;
 };
 
 //! The name of the container FFmpeg writes path's extension in, "" when none.

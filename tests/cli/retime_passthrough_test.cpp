@@ -295,5 +295,91 @@ TEST_F(RetimePassthroughTest, TimecodeIsThatOfTheSourceInstantTheOutputStartsAt)
     }
 }
 
+TEST_F(RetimePassthroughTest, EncoderSettingsAndDeepInputKeepTheirDepth) {
+    makeClip("deep.mov", 4, 30, "-c:v prores_ks -pix_fmt yuv422p10le");
+    makeClip("8bit.mp4", 4, 30, "-c:v libx264 -pix_fmt yuv420p");
+    struct Row {
+        std::string input, output;
+        std::vector<std::string> extra;
+        std::string codec, pixelFormat, profile;
+    };
+    const Row rows[] = {
+        {"8bit.mp4", "a.mp4", {}, "h264", "yuv420p", "High"},
+        {"deep.mov", "b.mp4", {}, "hevc", "yuv420p10le", "Main 10"},
+        {"deep.mov", "c.mkv", {"--preset", "ultrafast"}, "hevc", "yuv420p10le", "Main 10"},
+        {"8bit.mp4", "d.mov", {"--prores-profile", "lt"}, "prores", "yuv422p10le", "LT"},
+        {"8bit.mp4", "e.mov", {"--prores-profile", "4444"}, "prores", "yuv444p12le", "4444"},
+        {"8bit.mp4", "f.mov", {"--pix-fmt", "yuv444p10le"}, "prores", "yuv444p12le", "4444"},
+        {"8bit.mp4",
+         "g.mp4",
+         {"--codec", "libx265", "--pix-fmt", "yuv420p10le"},
+         "hevc",
+         "yuv420p10le",
+         "Main 10"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.output);
+        std::vector<std::string> args = {file(row.input), file(row.output), "--speed", "1",
+                                         "--quiet"};
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        const ToolRun r = retime(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        // --quiet silences the encoders too (x265 prints its own lines).
+        EXPECT_EQ(r.err, "");
+        const ToolRun probe = testing::runShell(
+            "ffprobe -v error -select_streams v -show_entries stream=codec_name,pix_fmt,profile "
+            "-of compact=p=0 " +
+                testing::quoted(file(row.output)),
+            folder_);
+        EXPECT_NE(probe.out.find("codec_name=" + row.codec + "|"), std::string::npos) << probe.out;
+        EXPECT_NE(probe.out.find("profile=" + row.profile + "|"), std::string::npos) << probe.out;
+        // The ProRes decoder reports 4:4:4 as 12-bit.
+        EXPECT_NE(probe.out.find("pix_fmt=" + row.pixelFormat), std::string::npos) << probe.out;
+    }
+
+    struct Refused {
+        std::vector<std::string> extra;
+        std::string message;
+    };
+    const Refused refusals[] = {
+        {{"--prores-profile", "ultra"}, "--prores-profile must be"},
+        {{"--codec", "libx264", "--prores-profile", "lt"}, "takes no ProRes profile"},
+        {{"--pix-fmt", "yuv9000p"}, "no pixel format is called 'yuv9000p'"},
+        {{"--pix-fmt", "yuv420p"}, "the prores_ks encoder cannot write yuv420p"},
+        {{"--codec", "prores_ks", "--preset", "slow"}, "takes no preset"},
+        {{"--audio", "loud"}, "--audio must be copy, drop or retime"},
+    };
+    for (const Refused& refused : refusals) {
+        SCOPED_TRACE(refused.message);
+        std::vector<std::string> args = {file("8bit.mp4"), file("r.mov"), "--speed", "1"};
+        args.insert(args.end(), refused.extra.begin(), refused.extra.end());
+        const ToolRun r = retime(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(refused.message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(file("r.mov")));
+    }
+}
+
+TEST_F(RetimePassthroughTest, HdrIsRefusedAndAlphaNotedRatherThanLostSilently) {
+    const std::string pq =
+        "-vf setparams=color_primaries=bt2020:color_trc=smpte2084:colorspace=bt2020nc "
+        "-c:v libx265 -x265-params log-level=none -pix_fmt yuv420p10le";
+    makeClip("pq.mp4", 4, 30, pq);
+    makeClip("hlg.mov", 4, 30,
+             "-vf setparams=color_primaries=bt2020:color_trc=arib-std-b67:colorspace=bt2020nc "
+             "-c:v prores_ks");
+    makeClip("alpha.mov", 4, 30, "-vf format=yuva444p10le -c:v prores_ks -profile:v 4444");
+    for (const std::string& name : {std::string("pq.mp4"), std::string("hlg.mov")}) {
+        SCOPED_TRACE(name);
+        const ToolRun r = retime({file(name), file("out.mov"), "--speed", "1"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("high dynamic range) is not supported"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(file("out.mov")));
+    }
+    const ToolRun r = retime({file("alpha.mov"), file("out.mov"), "--speed", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("has alpha: only its colour is read"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace tweenora::media
