@@ -3,7 +3,9 @@
 // at speed 0.5 with one and two threads, and splits the time between the
 // network's forward calls, image files and the rest of our pipeline. The same
 // clip as a ProRes video, retimed into ProRes, gives what decoding and
-// encoding video add to a frame's time.
+// encoding video add to a frame's time, and the clip with a sine audio track
+// beside it (made with ffmpeg, where installed), retimed with --audio retime,
+// what re-timing audio adds.
 //
 // Each run renders on the CPU with --debug, which makes the node print the
 // duration of every forward call; the tool's closing line gives the render
@@ -11,6 +13,7 @@
 // the loop (host, tensor conversion, PU21, padding, copies) is "pipeline".
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -112,6 +115,13 @@ int main(int argc, char** argv) {
         if (runCommand(std::string(TWEENORA_TOOL) + " retime '" + clip.string() + "' '" +
                        video.string() + "' --speed 1 --cpu --quiet") != 0)
             throw std::runtime_error("the ProRes clip could not be made");
+        // The same clip with 48 kHz stereo PCM beside it.
+        const fs::path withAudio = work / "clip-audio.mov";
+        const bool audio =
+            runCommand("ffmpeg -hide_banner -loglevel error -y -i '" + video.string() +
+                       "' -f lavfi -i sine=f=440:r=48000 -ac 2 -map 0:v -map 1:a -c:v copy "
+                       "-c:a pcm_s16le -shortest '" +
+                       withAudio.string() + "'") == 0;
 
         std::printf("retime of %s source frames, %s, speed 0.5, CPU\n", frames.c_str(),
                     size.c_str());
@@ -120,13 +130,13 @@ int main(int argc, char** argv) {
         std::stringstream list(threadList);
         for (std::string threads; std::getline(list, threads, ',');) {
             auto timed = [&](const fs::path& input, const std::string& output,
-                             const std::string& label) {
-                const std::string stem =
-                    "t" + threads + "-" + fs::path(output).extension().string().substr(1);
+                             const std::string& label, const std::string& extra = "") {
+                const std::string stem = "t" + threads + "-" + fs::path(output).stem().string() +
+                                         fs::path(output).extension().string();
                 const fs::path log = work / (stem + ".out"), errLog = work / (stem + ".err");
                 std::string command = std::string(TWEENORA_TOOL) + " retime '" + input.string() +
                                       "' '" + (work / ("t" + threads) / output).string() +
-                                      "' --speed 0.5 --cpu --debug --threads " + threads;
+                                      "' --speed 0.5 --cpu --debug --threads " + threads + extra;
                 if (!outputFrames.empty())
                     command += " --frames " + outputFrames;
                 command += " >'" + log.string() + "' 2>'" + errLog.string() + "'";
@@ -152,6 +162,16 @@ int main(int argc, char** argv) {
                 "%8s video decoding and encoding: %.3f s a frame, %.2f%% of the frame's "
                 "time without file io (EXR reading and writing: %.3f s, %.2f%%)\n",
                 threads.c_str(), videoIo, 100.0 * videoIo / bare, exrIo, 100.0 * exrIo / bare);
+            if (audio) {
+                const Timing sound =
+                    timed(withAudio, "out-audio.mov", "ProRes + audio retimed", " --audio retime");
+                // Audio is read and written inside the video's writing.
+                std::printf(
+                    "%8s audio re-timed with the video: %.2fx the loop's time, %.2fx "
+                    "the writing's\n",
+                    threads.c_str(), sound.loopSeconds / prores.loopSeconds,
+                    sound.writeSeconds / std::max(prores.writeSeconds, 1e-9));
+            }
         }
         return 0;
     } catch (const std::exception& e) {
