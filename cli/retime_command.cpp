@@ -329,14 +329,7 @@ void carrySourceStreams(const media::SourceStreams& source, media::VideoSettings
                     "written as standard dynamic range");
     video.colourTags = source.colour;
     video.sourceBitDepth = source.bitDepth;
-}
-
-// What of a video input is not carried and is not refused either: its alpha.
-std::vector<std::string> uncarriedNotes(const media::SourceStreams& source) {
-    if (!source.alpha)
-        return {};
-    return {"'" + source.path +
-            "' has alpha: only its colour is read and retimed; the output is opaque"};
+    video.alpha = source.alpha;
 }
 
 // Opens the input, decides how its colour is read (a configuration's space, an
@@ -394,9 +387,6 @@ Media openMedia(const RetimeOptions& options) {
         const media::SourceStreams source = media::probeSourceStreams(options.input);
         carrySourceStreams(source, video);
         opening.sourceTimecode = source.timecode;
-        if (!options.quiet)
-            for (const std::string& note : uncarriedNotes(source))
-                std::cerr << noteLine(note);
         video.audio.source = options.input;
         video.audio.mode = options.audio;
         if (source.audioStreams > 0 && options.audio != media::AudioMode::Drop &&

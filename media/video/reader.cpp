@@ -275,6 +275,12 @@ void VideoFrames::describeFrames() {
                       {"G", {DD::Image::Chan_Green}},
                       {"B", {DD::Image::Chan_Blue}}};
     header_.channels = DD::Image::Mask_RGB;
+    // Video alpha is straight: multiplied in on reading, as a PNG's is.
+    if (hasAlpha(d.frame->format)) {
+        header_.layout.push_back({"A", {DD::Image::Chan_Alpha}});
+        header_.channels = DD::Image::Mask_RGBA;
+        header_.unassociatedAlpha = true;
+    }
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(d.frame->format));
     header_.sampleType = desc->comp[0].depth <= 8 ? SampleType::UInt8 : SampleType::UInt16;
 }
@@ -368,6 +374,10 @@ host::ClipFrame VideoFrames::toClipFrame() const {
         {DD::Image::Chan_Red, &rgb.r},
         {DD::Image::Chan_Green, &rgb.g},
         {DD::Image::Chan_Blue, &rgb.b}};
+    const bool alpha = header_.channels.contains(DD::Image::Chan_Alpha);
+    if (alpha && rgb.a.size() != size_t(width) * height)
+        throw fileError(path_, "frame " + std::to_string(decoder_->held) +
+                                   " has no alpha, unlike the first frame");
     for (const auto& [channel, source] : sources) {
         std::vector<float>& plane = frame.planes[channel];
         plane.resize(size_t(width) * height);
@@ -379,6 +389,19 @@ host::ClipFrame VideoFrames::toClipFrame() const {
                 std::transform(from, from + width, to, srgbToLinear);
             else
                 std::copy(from, from + width, to);
+        }
+    }
+    if (alpha) {
+        std::vector<float>& plane = frame.planes[DD::Image::Chan_Alpha];
+        plane.resize(size_t(width) * height);
+        for (int row = 0; row < height; ++row)
+            std::copy_n(rgb.a.data() + size_t(height - 1 - row) * width, width,
+                        plane.data() + size_t(row) * width);
+        for (DD::Image::Channel channel :
+             {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue}) {
+            std::vector<float>& colour = frame.planes[channel];
+            for (size_t i = 0; i < colour.size(); ++i)
+                colour[i] *= plane[i];
         }
     }
     return frame;

@@ -56,6 +56,10 @@ AVPixelFormat pixelFormatFor(const AVCodec& codec, const VideoSettings& settings
         return format;
     }
     const bool deep = settings.sourceBitDepth > 8;
+    if (isProres(name) && settings.alpha &&
+        (settings.proresProfile.empty() || settings.proresProfile.rfind("4444", 0) == 0) &&
+        takesPixelFormat(codec, AV_PIX_FMT_YUVA444P10LE))
+        return AV_PIX_FMT_YUVA444P10LE;
     if (isProres(name))
         return settings.proresProfile.rfind("4444", 0) == 0 ? AV_PIX_FMT_YUV444P10LE
                                                             : AV_PIX_FMT_YUV422P10LE;
@@ -291,16 +295,22 @@ std::vector<std::string> VideoWriter::write(const host::ClipFrame& frame) {
     rgb.width = e.codec->width;
     rgb.height = e.codec->height;
     const size_t size = size_t(rgb.width) * rgb.height;
+    const bool alpha = hasAlpha(e.codec->pix_fmt) && frame.planes.count(DD::Image::Chan_Alpha) != 0;
     std::vector<std::string> dropped;
     for (const auto& [channel, plane] : frame.planes)
         if (channel != DD::Image::Chan_Red && channel != DD::Image::Chan_Green &&
-            channel != DD::Image::Chan_Blue)
+            channel != DD::Image::Chan_Blue && !(alpha && channel == DD::Image::Chan_Alpha))
             dropped.push_back(DD::Image::getName(channel));
+    const DD::Image::Box whole(0, 0, rgb.width, rgb.height);
+    if (alpha) {
+        // Transparent outside the box.
+        rgb.a.assign(size, 0.0f);
+        copyRowsFromTop(frame.planes.at(DD::Image::Chan_Alpha), frame.box, whole, rgb.a.data(), 1);
+    }
     const std::pair<DD::Image::Channel, std::vector<float>*> targets[] = {
         {DD::Image::Chan_Red, &rgb.r},
         {DD::Image::Chan_Green, &rgb.g},
         {DD::Image::Chan_Blue, &rgb.b}};
-    const DD::Image::Box whole(0, 0, rgb.width, rgb.height);
     for (const auto& [channel, target] : targets) {
         // Black outside the box (the sRGB curve keeps 0 at 0).
         target->assign(size, 0.0f);
@@ -308,6 +318,11 @@ std::vector<std::string> VideoWriter::write(const host::ClipFrame& frame) {
         if (found == frame.planes.end())
             continue;
         copyRowsFromTop(found->second, frame.box, whole, target->data(), 1);
+        // Straight alpha: the colour divided out where there is any.
+        if (alpha)
+            for (size_t i = 0; i < size; ++i)
+                if (rgb.a[i] > 0.0f)
+                    (*target)[i] /= rgb.a[i];
         if (encodeSrgb_)
             std::transform(target->begin(), target->end(), target->begin(), linearToSrgb);
     }

@@ -55,6 +55,9 @@ struct VideoSettings {
     int sourceBitDepth = 8;
     //! No log lines from the encoders.
     bool quiet = false;
+    //! Keep the frames' alpha: by default ProRes then writes 4444 with alpha
+    //! (yuva444p10le). Alpha is written straight, as it is read.
+    bool alpha = false;
 };
 
 //! The name of the container FFmpeg writes path's extension in, "" when none.

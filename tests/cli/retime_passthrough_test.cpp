@@ -3,6 +3,7 @@
 // timecode) reaches the retimed video, checked with ffprobe on clips that ffmpeg makes.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -360,15 +361,13 @@ TEST_F(RetimePassthroughTest, EncoderSettingsAndDeepInputKeepTheirDepth) {
     }
 }
 
-TEST_F(RetimePassthroughTest, HdrIsRefusedAndAlphaNotedRatherThanLostSilently) {
-    const std::string pq =
-        "-vf setparams=color_primaries=bt2020:color_trc=smpte2084:colorspace=bt2020nc "
-        "-c:v libx265 -x265-params log-level=none -pix_fmt yuv420p10le";
-    makeClip("pq.mp4", 4, 30, pq);
+TEST_F(RetimePassthroughTest, HdrIsRefusedRatherThanWrittenAsSdr) {
+    makeClip("pq.mp4", 4, 30,
+             "-vf setparams=color_primaries=bt2020:color_trc=smpte2084:colorspace=bt2020nc "
+             "-c:v libx265 -x265-params log-level=none -pix_fmt yuv420p10le");
     makeClip("hlg.mov", 4, 30,
              "-vf setparams=color_primaries=bt2020:color_trc=arib-std-b67:colorspace=bt2020nc "
              "-c:v prores_ks");
-    makeClip("alpha.mov", 4, 30, "-vf format=yuva444p10le -c:v prores_ks -profile:v 4444");
     for (const std::string& name : {std::string("pq.mp4"), std::string("hlg.mov")}) {
         SCOPED_TRACE(name);
         const ToolRun r = retime({file(name), file("out.mov"), "--speed", "1"});
@@ -376,9 +375,61 @@ TEST_F(RetimePassthroughTest, HdrIsRefusedAndAlphaNotedRatherThanLostSilently) {
         EXPECT_NE(r.err.find("high dynamic range) is not supported"), std::string::npos) << r.err;
         EXPECT_FALSE(fs::exists(file("out.mov")));
     }
-    const ToolRun r = retime({file("alpha.mov"), file("out.mov"), "--speed", "1"});
+}
+
+TEST_F(RetimePassthroughTest, AlphaIsReadInterpolatedAndWrittenAsProRes4444) {
+    // A horizontal alpha ramp, the same in every frame, under the moving pattern.
+    const std::string ramp =
+        "-vf \"format=yuva444p10le,geq=lum='lum(X,Y)':cb='cb(X,Y)':"
+        "cr='cr(X,Y)':a='X*16'";
+    makeClip("alpha.mov", 6, 30, ramp + "\" -c:v prores_ks -profile:v 4444");
+    makeClip("alpha.mkv", 6, 30, ramp + ",format=yuva420p\" -c:v ffv1");
+    // Each frame's alpha as 16-bit codes, frames one after the other.
+    auto alphaOf = [&](const std::string& name) {
+        const ToolRun r = testing::runShell("ffmpeg -v error -y -i " + testing::quoted(file(name)) +
+                                                " -vf alphaextract,format=gray16le -f rawvideo " +
+                                                testing::quoted(file(name + ".alpha")),
+                                            folder_);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string bytes = testing::readFile(file(name + ".alpha"));
+        std::vector<int> codes(bytes.size() / 2);
+        for (size_t i = 0; i < codes.size(); ++i)
+            codes[i] = uint8_t(bytes[2 * i]) | uint8_t(bytes[2 * i + 1]) << 8;
+        return codes;
+    };
+    constexpr size_t kFrameSize = 64 * 48;
+    struct Row {
+        std::string input, output, speed;
+        int tolerance;  //!< in 16-bit codes
+    };
+    const Row rows[] = {
+        // ProRes codes alpha losslessly: 10 bits in, 10 bits out.
+        {"alpha.mov", "a.mov", "1", 64},
+        // Interpolated frames of an unchanging alpha keep it.
+        {"alpha.mov", "b.mov", "0.5", 64},
+        // 8-bit alpha to 10 bits: within one 8-bit code.
+        {"alpha.mkv", "c.mov", "1", 257},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.output);
+        const ToolRun r = retime({file(row.input), file(row.output), "--speed", row.speed});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("alpha"), std::string::npos) << r.err;
+        const Fields video = stream(row.output, "video");
+        EXPECT_EQ(video.at("pix_fmt"), "yuva444p12le");
+        const std::vector<int> source = alphaOf(row.input), written = alphaOf(row.output);
+        ASSERT_GE(written.size(), kFrameSize * 4);
+        int largest = 0;
+        for (size_t i = 0; i < written.size(); ++i)
+            largest = std::max(largest, std::abs(written[i] - source[i % kFrameSize]));
+        EXPECT_LE(largest, row.tolerance);
+        // Not opaque: the ramp starts transparent.
+        EXPECT_EQ(written[0], 0);
+    }
+    // A container that cannot hold it says so.
+    const ToolRun r = retime({file("alpha.mov"), file("d.mp4"), "--speed", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("has alpha: only its colour is read"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot hold rgba.alpha; written without"), std::string::npos) << r.err;
 }
 
 }  // namespace
