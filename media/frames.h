@@ -59,6 +59,9 @@ struct ImageHeader {
     DD::Image::ChannelSet channels;
     SampleType sampleType = SampleType::Float;
     bool unassociatedAlpha = false;
+    //! The EXIF orientation (1-8) the pixels are stored in; box and format
+    //! are those of the picture turned upright, as viewers show it.
+    int orientation = 1;
 };
 
 //! A source clip with what the tool reports about reading it.
