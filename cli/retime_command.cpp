@@ -372,6 +372,7 @@ Media openMedia(const RetimeOptions& options) {
     settings.floatData = options.floatData;
     settings.inputType = frames.header().sampleType;
     settings.layout = frames.header().layout;
+    settings.dpxEncoding = frames.header().dpxEncoding;
     media::VideoSettings video;
     video.frameRate = options.fps                  ? *options.fps
                       : frames.frameRate().num > 0 ? frames.frameRate()

@@ -59,6 +59,9 @@ struct ImageHeader {
     DD::Image::ChannelSet channels;
     SampleType sampleType = SampleType::Float;
     bool unassociatedAlpha = false;
+    //! How a DPX says its values are encoded (dpx:Transfer, dpx:Colorimetric),
+    //! as read; empty for other formats.
+    std::vector<std::pair<std::string, std::string>> dpxEncoding;
     //! The EXIF orientation (1-8) the pixels are stored in; box and format
     //! are those of the picture turned upright, as viewers show it.
     int orientation = 1;

@@ -118,6 +118,10 @@ ImageHeader headerFromParts(const std::string& path, const std::string& formatNa
                                 spec.x - spec.full_x + spec.width, top - spec.y);
     header.format = DD::Image::Format(spec.full_width, spec.full_height,
                                       spec.get_float_attribute("PixelAspectRatio", 1.0f));
+    if (formatName == "dpx")
+        for (const char* field : {"dpx:Transfer", "dpx:Colorimetric"})
+            if (const std::string value = spec.get_string_attribute(field); !value.empty())
+                header.dpxEncoding.emplace_back(field, value);
     header.orientation = orientationOf(parts);
     if (swapsSides(header.orientation)) {
         header.box = DD::Image::Box(0, 0, spec.height, spec.width);
@@ -468,7 +472,10 @@ std::vector<std::string> writeImage(const std::string& path, const host::ClipFra
     const bool windows = out->supports("displaywindow") && out->supports("origin");
     const DD::Image::Box region =
         windows ? frame.box : DD::Image::Box(0, 0, frame.format.width(), frame.format.height());
-    const OIIO::ImageSpec spec = outputSpec(frame, order, type, formatName, region, windows);
+    OIIO::ImageSpec spec = outputSpec(frame, order, type, formatName, region, windows);
+    if (formatName == "dpx" && !type.is_floating_point())
+        for (const auto& [field, value] : settings.dpxEncoding)
+            spec.attribute(field, value);
     std::vector<float> pixels = interleavedFromTop(frame, order, region);
     encodeColour(pixels, order, spec.alpha_channel, formatName == "png",
                  carriesSrgb(settings.colorspace, !type.is_floating_point()));
