@@ -5,7 +5,7 @@
 // clip as a ProRes video, retimed into ProRes, gives what decoding and
 // encoding video add to a frame's time, and the clip with a sine audio track
 // beside it (made with ffmpeg, where installed), retimed with --audio retime,
-// what re-timing audio adds.
+// what re-timing audio adds; as ProRes 4444 with alpha, what alpha adds.
 //
 // Each run renders on the CPU with --debug, which makes the node print the
 // duration of every forward call; the tool's closing line gives the render
@@ -115,6 +115,13 @@ int main(int argc, char** argv) {
         if (runCommand(std::string(TWEENORA_TOOL) + " retime '" + clip.string() + "' '" +
                        video.string() + "' --speed 1 --cpu --quiet") != 0)
             throw std::runtime_error("the ProRes clip could not be made");
+        // The same clip as ProRes 4444 with (opaque) alpha, which is decoded,
+        // interpolated and written back.
+        const fs::path withAlpha = work / "clip-alpha.mov";
+        const bool alpha =
+            runCommand("ffmpeg -hide_banner -loglevel error -y -i '" + video.string() +
+                       "' -vf format=yuva444p10le -c:v prores_ks -profile:v 4444 '" +
+                       withAlpha.string() + "'") == 0;
         // The same clip with 48 kHz stereo PCM beside it.
         const fs::path withAudio = work / "clip-audio.mov";
         const bool audio =
@@ -162,6 +169,15 @@ int main(int argc, char** argv) {
                 "%8s video decoding and encoding: %.3f s a frame, %.2f%% of the frame's "
                 "time without file io (EXR reading and writing: %.3f s, %.2f%%)\n",
                 threads.c_str(), videoIo, 100.0 * videoIo / bare, exrIo, 100.0 * exrIo / bare);
+            if (alpha) {
+                const Timing rgba = timed(withAlpha, "out-alpha.mov", "ProRes 4444 + alpha");
+                std::printf(
+                    "%8s alpha decoded, interpolated and written: %.2fx the loop's time "
+                    "of ProRes HQ, %.2fx its reading and writing\n",
+                    threads.c_str(), rgba.loopSeconds / prores.loopSeconds,
+                    (rgba.readSeconds + rgba.writeSeconds) /
+                        std::max(prores.readSeconds + prores.writeSeconds, 1e-9));
+            }
             if (audio) {
                 const Timing sound =
                     timed(withAudio, "out-audio.mov", "ProRes + audio retimed", " --audio retime");
