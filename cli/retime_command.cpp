@@ -319,14 +319,20 @@ std::optional<media::FrameSpan> inputSpan(const TimingOptions& timing) {
     return spanOf(*timing.range);
 }
 
-// What of a video input the output carries: its colour tags. HDR would be
-// read through the sRGB curve and written as SDR: refused instead.
-void carrySourceStreams(const media::SourceStreams& source, media::VideoSettings& video) {
-    if (media::isHdrTransfer(source.colour.transfer))
-        throw Error("'" + source.path + "': its transfer " +
-                    media::transferName(source.colour.transfer) +
-                    " (high dynamic range) is not supported: the frames would be read and "
-                    "written as standard dynamic range");
+// What of a video input the output carries: its colour tags, depth and alpha.
+// HDR is linearised with its own transfer and written back with it; where it
+// would be written as SDR instead, it is refused.
+void carrySourceStreams(const media::SourceStreams& source, const RetimeOptions& options,
+                        media::VideoSettings& video) {
+    const std::string hdr = "'" + source.path + "': its transfer " +
+                            media::transferName(source.colour.transfer) +
+                            " (high dynamic range) is not supported ";
+    if (media::isHdrTransfer(source.colour.transfer) && options.colorspace != Colorspace::Auto)
+        throw Error(hdr + "with --colorspace other than auto: it would be read as another curve");
+    if (media::isHdrTransfer(source.colour.transfer) && media::writesIntegerImages(options.output))
+        throw Error(hdr +
+                    "into integer images: they would hold it as standard dynamic range "
+                    "(write EXR or a video)");
     video.colourTags = source.colour;
     video.sourceBitDepth = source.bitDepth;
     video.alpha = source.alpha;
@@ -386,7 +392,7 @@ Media openMedia(const RetimeOptions& options) {
     video.quiet = options.quiet;
     if (media::isVideoName(options.input)) {
         const media::SourceStreams source = media::probeSourceStreams(options.input);
-        carrySourceStreams(source, video);
+        carrySourceStreams(source, options, video);
         opening.sourceTimecode = source.timecode;
         video.audio.source = options.input;
         video.audio.mode = options.audio;

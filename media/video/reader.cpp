@@ -256,6 +256,11 @@ void VideoFrames::decodeFirstFrame() {
                                    av_get_pix_fmt_name(AVPixelFormat(d.frame->format)) +
                                    ") is not supported");
     linearise_ = carriesSrgb(colorspace_, d.frame->color_trc != AVCOL_TRC_LINEAR);
+    // HDR streams are linearised with their own transfer; --colorspace srgb says otherwise.
+    if (colorspace_ == Colorspace::Auto && d.frame->color_trc == AVCOL_TRC_SMPTE2084)
+        toLinear_ = pqToLinear;
+    if (colorspace_ == Colorspace::Auto && d.frame->color_trc == AVCOL_TRC_ARIB_STD_B67)
+        toLinear_ = hlgToLinear;
 }
 
 void VideoFrames::describeFrames() {
@@ -386,7 +391,7 @@ host::ClipFrame VideoFrames::toClipFrame() const {
             const float* from = source->data() + size_t(height - 1 - row) * width;
             float* to = plane.data() + size_t(row) * width;
             if (linearise_)
-                std::transform(from, from + width, to, srgbToLinear);
+                std::transform(from, from + width, to, toLinear_);
             else
                 std::copy(from, from + width, to);
         }

@@ -168,6 +168,12 @@ VideoWriter::VideoWriter(const std::string& path, int width, int height,
     : path_(path), temporary_(temporaryPathFor(path)), encoder_(std::make_unique<Encoder>()) {
     quietVideoLibraries();
     encodeSrgb_ = carriesSrgb(settings.colorspace, true);
+    // An HDR input's frames go back through its own transfer (as the reader decoded them).
+    const int transfer = settings.colourTags ? settings.colourTags->transfer : 0;
+    if (settings.colorspace == Colorspace::Auto && transfer == AVCOL_TRC_SMPTE2084)
+        fromLinear_ = linearToPq;
+    if (settings.colorspace == Colorspace::Auto && transfer == AVCOL_TRC_ARIB_STD_B67)
+        fromLinear_ = linearToHlg;
     const AVOutputFormat* container = av_guess_format(nullptr, path.c_str(), nullptr);
     if (!container || container->video_codec == AV_CODEC_ID_NONE)
         throw fileError(path, "no video container is known for its extension");
@@ -201,6 +207,10 @@ void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
                                    " and a height divisible by " + std::to_string(stepY) +
                                    "; the frames are " + std::to_string(width) + "x" +
                                    std::to_string(height));
+    if (fromLinear_ != linearToSrgb && desc->comp[0].depth < 10)
+        throw fileError(path_, std::string("an HDR input needs 10 bits or more: ") +
+                                   av_get_pix_fmt_name(pixelFormat) + " has " +
+                                   std::to_string(desc->comp[0].depth));
     const ColourTags tags = settings.colourTags.value_or(ColourTags{});
     e.coding = outputPixelCoding(pixelFormat, tags.matrix);
 
@@ -324,7 +334,7 @@ std::vector<std::string> VideoWriter::write(const host::ClipFrame& frame) {
                 if (rgb.a[i] > 0.0f)
                     (*target)[i] /= rgb.a[i];
         if (encodeSrgb_)
-            std::transform(target->begin(), target->end(), target->begin(), linearToSrgb);
+            std::transform(target->begin(), target->end(), target->begin(), fromLinear_);
     }
     int status = av_frame_make_writable(e.frame);
     if (status < 0)

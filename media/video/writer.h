@@ -101,6 +101,7 @@ private:
     std::string temporary_;
     std::string codec_;
     bool encodeSrgb_ = true;
+    float (*fromLinear_)(float) = linearToSrgb;  //!< the transfer encoded, when encodeSrgb_
     std::unique_ptr<Encoder> encoder_;
     std::unique_ptr<OutputGuard> guard_;
 };
