@@ -46,6 +46,9 @@
 #include "media/safe_write.h"
 #include "media/sequence/input_notes.h"
 #include "media/sequence/pattern.h"
+#include "media/video/audio_track.h"
+#include "media/video/source_streams.h"
+#include "media/video/timecode.h"
 
 namespace tweenora::cli {
 
@@ -82,6 +85,16 @@ const char* const kRetimeOptions =
     "                         libx264 for .mp4 and .mkv)\n"
     "  --crf N                constant rate factor of encoders that take one, within\n"
     "                         the encoder's range (default 18)\n"
+    "  --prores-profile P     proxy, lt, standard, hq, 4444 or 4444xq (default hq;\n"
+    "                         4444 and 4444xq are 4:4:4)\n"
+    "  --pix-fmt NAME         the encoder's pixel format, such as yuv422p10le (default:\n"
+    "                         by encoder; 10-bit input stays 10-bit, as libx265\n"
+    "                         yuv420p10le for .mp4 and .mkv)\n"
+    "  --preset NAME          the encoder's preset (libx264, libx265), such as slow\n"
+    "  --audio MODE           the input video's audio: copy (untouched where the output\n"
+    "                         lasts as long as the input, else dropped with a note),\n"
+    "                         drop, or retime (slowed or sped, its pitch kept)\n"
+    "                         (default copy)\n"
     "\n"
     "reruns (by default every planned frame is written, over any file there):\n"
     "  --skip-existing        leave out frames whose output file exists (files\n"
@@ -94,7 +107,8 @@ const char* const kRetimeOptions =
     "  --threads N            CPU threads for the network (default: every idle core)\n"
     "  --plugin-path DIR      look for Tweenora.so in DIR first (repeatable)\n"
     "  --debug                the node's debug output\n"
-    "  --quiet                no progress display and none of the node's console lines\n"
+    "  --quiet                no progress display, none of the node's console lines\n"
+    "                         and none of the encoders' own\n"
     "  --check                check the command and the input (reading only the first\n"
     "                         frames the node needs), print the output range as\n"
     "                         FIRST LAST and render nothing\n"
@@ -123,6 +137,10 @@ struct RetimeOptions {
     std::optional<media::FrameRate> fps;
     std::string codec;
     std::optional<int> crf;
+    media::AudioMode audio = media::AudioMode::Copy;
+    std::string proresProfile;
+    std::string pixelFormat;
+    std::string preset;
     bool cpu = false;
     std::optional<int> gpu;
     std::optional<int> threads;
@@ -170,6 +188,21 @@ RetimeOptions parseOptions(const Args& args) {
             options.codec = value();
         } else if (arg == "--crf") {
             options.crf = parseCount(arg, value(), 0);
+        } else if (arg == "--prores-profile") {
+            options.proresProfile = value();
+            const std::set<std::string> profiles = {"proxy", "lt",   "standard",
+                                                    "hq",    "4444", "4444xq"};
+            if (!profiles.count(options.proresProfile))
+                throw Error(
+                    "--prores-profile must be proxy, lt, standard, hq, 4444 or 4444xq, "
+                    "not '" +
+                    options.proresProfile + "'");
+        } else if (arg == "--pix-fmt") {
+            options.pixelFormat = value();
+        } else if (arg == "--preset") {
+            options.preset = value();
+        } else if (arg == "--audio") {
+            options.audio = media::parseAudioMode(value());
         } else if (arg == "--cpu") {
             options.cpu = true;
         } else if (arg == "--gpu") {
@@ -268,7 +301,7 @@ void refuseToOverwriteInputs(const OutputFrames& output, const std::vector<int>&
     }
 }
 
-// --fps, --codec and --crf say how a video is encoded; a sequence has no use for them.
+// The encoder's options say how a video is encoded; a sequence has no use for them.
 void noteVideoOptionsUnused(const RetimeOptions& options) {
     if (options.quiet || media::isVideoName(options.output))
         return;
@@ -279,6 +312,12 @@ void noteVideoOptionsUnused(const RetimeOptions& options) {
         given.push_back("--codec");
     if (options.crf)
         given.push_back("--crf");
+    if (!options.proresProfile.empty())
+        given.push_back("--prores-profile");
+    if (!options.pixelFormat.empty())
+        given.push_back("--pix-fmt");
+    if (!options.preset.empty())
+        given.push_back("--preset");
     if (given.empty())
         return;
     std::string names;
@@ -352,12 +391,33 @@ int listConfigSpaces() {
 struct Media {
     std::unique_ptr<InputFrames> frames;
     std::unique_ptr<OutputFrames> output;
+    media::FrameRate outputRate;
+    std::string sourceTimecode;  //!< a video input's first frame's, "" for none
 };
 
 std::optional<media::FrameSpan> inputSpan(const TimingOptions& timing) {
     if (!timing.range)
         return std::nullopt;
     return spanOf(*timing.range);
+}
+
+// What of a video input the output carries: its colour tags, depth and alpha.
+// HDR is linearised with its own transfer and written back with it; where it
+// would be written as SDR instead, it is refused.
+void carrySourceStreams(const media::SourceStreams& source, const RetimeOptions& options,
+                        media::VideoSettings& video) {
+    const std::string hdr = "'" + source.path + "': its transfer " +
+                            media::transferName(source.colour.transfer) +
+                            " (high dynamic range) is not supported ";
+    if (media::isHdrTransfer(source.colour.transfer) && options.colorspace != Colorspace::Auto)
+        throw Error(hdr + "with --colorspace other than auto: it would be read as another curve");
+    if (media::isHdrTransfer(source.colour.transfer) && media::writesIntegerImages(options.output))
+        throw Error(hdr +
+                    "into integer images: they would hold it as standard dynamic range "
+                    "(write EXR or a video)");
+    video.colourTags = source.colour;
+    video.sourceBitDepth = source.bitDepth;
+    video.alpha = source.alpha;
 }
 
 // Opens the input, decides how its colour is read (a configuration's space, an
@@ -400,6 +460,7 @@ Media openMedia(const RetimeOptions& options) {
     settings.floatData = options.floatData;
     settings.inputType = frames.header().sampleType;
     settings.layout = frames.header().layout;
+    settings.dpxEncoding = frames.header().dpxEncoding;
     media::VideoSettings video;
     video.frameRate = options.fps                  ? *options.fps
                       : options.timing.toFps       ? *options.timing.toFps
@@ -408,6 +469,22 @@ Media openMedia(const RetimeOptions& options) {
     video.codec = options.codec;
     video.crf = options.crf;
     video.colorspace = options.colorspace;
+    video.proresProfile = options.proresProfile;
+    video.pixelFormat = options.pixelFormat;
+    video.preset = options.preset;
+    video.quiet = options.quiet;
+    if (media::isVideoName(options.input)) {
+        const media::SourceStreams source = media::probeSourceStreams(options.input);
+        carrySourceStreams(source, options, video);
+        opening.sourceTimecode = source.timecode;
+        video.audio.source = options.input;
+        video.audio.mode = options.audio;
+        if (source.audioStreams > 0 && options.audio != media::AudioMode::Drop &&
+            !media::isVideoName(options.output) && !options.quiet)
+            std::cerr << noteLine("'" + options.input +
+                                  "': its audio is not carried: an image sequence holds none");
+    }
+    opening.outputRate = video.frameRate;
     opening.output = media::makeOutputFrames(options.output, settings, video);
     if (writeManaged)
         opening.output = media::convertedOutput(std::move(opening.output), spaces, managed);
@@ -435,6 +512,47 @@ void prepareProcess(const RetimeOptions& options) {
             ::close(devNull);
         }
     }
+}
+
+// How the output's time runs against the input's: only a constant speed over
+// consecutive output frames maps one onto the other. Output frame `start`
+// shows source frame `start` (the user's numbers) and each output frame
+// advances `slope` source frames: --factor and --to-fps by their keys, the
+// speed mode by its knobs (in the node's numbers).
+media::SourceTiming sourceTiming(const host::HostNode& node, const TimingOptions& options,
+                                 const FrameNumbering& numbering, const InputFrames& frames,
+                                 const std::vector<int>& outFrames, media::FrameRate outputRate) {
+    media::SourceTiming timing;
+    const media::FrameRate inputRate = frames.frameRate();
+    timing.duration = double(outFrames.size()) / outputRate.value();
+    if (inputRate.num <= 0)
+        return timing;
+    for (size_t i = 1; i < outFrames.size(); ++i)
+        if (outFrames[i] != outFrames[i - 1] + 1) {
+            timing.unmapped = "the output frames do not run consecutively";
+            return timing;
+        }
+    double start = 0.0, slope = 0.0;
+    if (options.factor || options.toFps) {
+        if (options.range->end < options.range->start) {
+            timing.unmapped = "the output runs backwards";
+            return timing;
+        }
+        start = double(options.range->start);
+        const media::FrameRate from = options.fromFps ? *options.fromFps : inputRate;
+        slope = options.factor ? 1.0 / *options.factor : from.value() / options.toFps->value();
+    } else if (node.knob("mode")->valueText() == "Output Speed") {
+        start = numbering.toUser(std::stoi(node.knob("frame_range_start")->valueText()));
+        slope = std::stod(node.knob("speed")->valueText());
+    } else {
+        timing.unmapped = "frame mode has no constant speed";
+        return timing;
+    }
+    // The input's frame 1 starts at 0.
+    timing.sourceStart =
+        (start - 1.0 + (double(outFrames.front()) - start) * slope) / inputRate.value();
+    timing.tempo = slope * outputRate.value() / inputRate.value();
+    return timing;
 }
 
 // Source -> Tweenora, the knobs set from the options and timing (in the node's numbers).
@@ -620,6 +738,12 @@ int runRetime(const Args& args) {
     const DD::Image::Format format = iop.format();
     refuseToOverwriteInputs(output, planned, frames.paths(), options.input);
     const std::vector<int> outFrames = framesToWrite(options, output, planned);
+    media::SourceTiming timing =
+        sourceTiming(node, options.timing, numbering, frames, outFrames, opened.outputRate);
+    if (timing.unmapped.empty())
+        timing.timecode = media::mappedTimecode(opened.sourceTimecode, frames.frameRate(),
+                                                timing.sourceStart, opened.outputRate);
+    output.setSourceTiming(timing);
     if (options.check) {
         // For scripts: two numbers a shell's `read FIRST LAST` takes as they are.
         std::cout << first << ' ' << last << std::endl;
@@ -632,6 +756,9 @@ int runRetime(const Args& args) {
         return kExitOk;
     }
     output.open(format);
+    if (!options.quiet)
+        for (const std::string& note : output.notes())
+            std::cerr << noteLine(note);
     removeStalePartialsOf(output, outFrames, options.quiet);
 
     Progress progress(Progress::styleFor(options.quiet), int(outFrames.size()), std::cerr);

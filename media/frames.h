@@ -59,6 +59,12 @@ struct ImageHeader {
     DD::Image::ChannelSet channels;
     SampleType sampleType = SampleType::Float;
     bool unassociatedAlpha = false;
+    //! How a DPX says its values are encoded (dpx:Transfer, dpx:Colorimetric),
+    //! as read; empty for other formats.
+    std::vector<std::pair<std::string, std::string>> dpxEncoding;
+    //! The EXIF orientation (1-8) the pixels are stored in; box and format
+    //! are those of the picture turned upright, as viewers show it.
+    int orientation = 1;
 };
 
 //! A source clip with what the tool reports about reading it.
@@ -116,6 +122,20 @@ private:
     std::unique_ptr<InputFrames> frames_;
 };
 
+//! How an output's time runs against its input's, for what a video carries
+//! besides its frames (audio).
+struct SourceTiming {
+    //! Seconds after the input's first frame that the output starts at.
+    double sourceStart = 0.0;
+    //! Input seconds per output second; 0 when the retime has no constant one.
+    double tempo = 0.0;
+    double duration = 0.0;  //!< the output's seconds
+    //! Why the output's time does not map onto the input's, "" when it does.
+    std::string unmapped;
+    //! The output's first frame's timecode, "" for none.
+    std::string timecode;
+};
+
 //! Where the node's output frames go.
 class OutputFrames {
 public:
@@ -135,6 +155,10 @@ public:
     virtual std::string shownAs(int number) const = 0;
     //! Completes the output (a video's file appears only now).
     virtual void finish() {}
+    //! How the output's time runs against the input's; before open().
+    virtual void setSourceTiming(const SourceTiming& /*timing*/) {}
+    //! What the user should know about the output, one line each; after open().
+    virtual std::vector<std::string> notes() const { return {}; }
 };
 
 }  // namespace tweenora::media

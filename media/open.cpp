@@ -88,6 +88,7 @@ public:
     std::vector<std::string> paths(const std::vector<int>&) const override { return {path_}; }
     void open(const DD::Image::Format& format) override {
         makeFolder(folderOf(path_));
+        settings_.pixelAspect = format.pixel_aspect();
         writer_ = std::make_unique<VideoWriter>(path_, format.width(), format.height(), settings_);
     }
     std::vector<std::string> write(int, const host::ClipFrame& frame) override {
@@ -98,6 +99,14 @@ public:
         return path_ + " (frame " + std::to_string(written_) + ")";
     }
     void finish() override { writer_->finish(); }
+    void setSourceTiming(const SourceTiming& timing) override {
+        settings_.audio.sourceStart = timing.sourceStart;
+        settings_.audio.tempo = timing.tempo;
+        settings_.audio.duration = timing.duration;
+        settings_.audio.unmapped = timing.unmapped;
+        settings_.timecode = timing.timecode;
+    }
+    std::vector<std::string> notes() const override { return writer_->notes(); }
 
 private:
     std::string path_;

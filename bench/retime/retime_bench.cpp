@@ -3,10 +3,12 @@
 // at speed 0.5 with one and two threads, and splits the time between the
 // network's forward calls, image files and the rest of our pipeline. The same
 // clip as a ProRes video, retimed into ProRes, gives what decoding and
-// encoding video add to a frame's time. Last, the same EXR clip retimed with
-// --factor 2 against --speed 0.5: about twice the frames either way, but
-// --factor keeps every source frame, so it should cost about half the
-// network's work.
+// encoding video add to a frame's time, and the clip with a sine audio track
+// beside it (made with ffmpeg, where installed), retimed with --audio retime,
+// what re-timing audio adds; as ProRes 4444 with alpha, what alpha adds. Last,
+// the same EXR clip retimed with --factor 2 against --speed 0.5: about twice
+// the frames either way, but --factor keeps every source frame, so it should
+// cost about half the network's work.
 //
 // Each run renders on the CPU with --debug, which makes the node print the
 // duration of every forward call; the tool's closing line gives the render
@@ -121,13 +123,27 @@ int main(int argc, char** argv) {
         if (runCommand(std::string(TWEENORA_TOOL) + " retime '" + clip.string() + "' '" +
                        video.string() + "' --speed 1 --cpu --quiet") != 0)
             throw std::runtime_error("the ProRes clip could not be made");
+        // The same clip as ProRes 4444 with (opaque) alpha, which is decoded,
+        // interpolated and written back.
+        const fs::path withAlpha = work / "clip-alpha.mov";
+        const bool alpha =
+            runCommand("ffmpeg -hide_banner -loglevel error -y -i '" + video.string() +
+                       "' -vf format=yuva444p10le -c:v prores_ks -profile:v 4444 '" +
+                       withAlpha.string() + "'") == 0;
+        // The same clip with 48 kHz stereo PCM beside it.
+        const fs::path withAudio = work / "clip-audio.mov";
+        const bool audio =
+            runCommand("ffmpeg -hide_banner -loglevel error -y -i '" + video.string() +
+                       "' -f lavfi -i sine=f=440:r=48000 -ac 2 -map 0:v -map 1:a -c:v copy "
+                       "-c:a pcm_s16le -shortest '" +
+                       withAudio.string() + "'") == 0;
 
         // One retime of input into output with timing; its row of the table.
         auto timed = [&](const std::string& threads, const std::string& timing,
                          const fs::path& input, const std::string& output,
                          const std::string& label) {
-            std::string stem =
-                "t" + threads + "-" + fs::path(output).extension().string().substr(1);
+            std::string stem = "t" + threads + "-" + fs::path(output).stem().string() +
+                               fs::path(output).extension().string();
             if (timing.find("--factor") != std::string::npos)
                 stem += "-factor";
             const fs::path log = work / (stem + ".out"), errLog = work / (stem + ".err");
@@ -172,6 +188,26 @@ int main(int argc, char** argv) {
                 "%8s video decoding and encoding: %.3f s a frame, %.2f%% of the frame's "
                 "time without file io (EXR reading and writing: %.3f s, %.2f%%)\n",
                 threads.c_str(), videoIo, 100.0 * videoIo / bare, exrIo, 100.0 * exrIo / bare);
+            if (alpha) {
+                const Timing rgba = timed(threads, "--speed 0.5", withAlpha, "out-alpha.mov",
+                                          "ProRes 4444 + alpha");
+                std::printf(
+                    "%8s alpha decoded, interpolated and written: %.2fx the loop's time "
+                    "of ProRes HQ, %.2fx its reading and writing\n",
+                    threads.c_str(), rgba.loopSeconds / prores.loopSeconds,
+                    (rgba.readSeconds + rgba.writeSeconds) /
+                        std::max(prores.readSeconds + prores.writeSeconds, 1e-9));
+            }
+            if (audio) {
+                const Timing sound = timed(threads, "--speed 0.5 --audio retime", withAudio,
+                                           "out-audio.mov", "ProRes + audio retimed");
+                // Audio is read and written inside the video's writing.
+                std::printf(
+                    "%8s audio re-timed with the video: %.2fx the loop's time, %.2fx "
+                    "the writing's\n",
+                    threads.c_str(), sound.loopSeconds / prores.loopSeconds,
+                    sound.writeSeconds / std::max(prores.writeSeconds, 1e-9));
+            }
         }
         if (only != "threads") {
             std::printf("\ninterpolation work of %s source frames, %s, EXR, CPU, %s threads\n",

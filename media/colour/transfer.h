@@ -22,4 +22,14 @@ bool carriesSrgb(Colorspace colorspace, bool displayReferred);
 float srgbToLinear(float v);
 float linearToSrgb(float v);
 
+//! PQ (SMPTE ST 2084) pair: absolute light with 1.0 = 100 cd/m2, the level SDR
+//! white is shown at, so PQ's 10000 cd/m2 peak is 100.
+float pqToLinear(float v);
+float linearToPq(float v);
+
+//! HLG (ARIB STD-B67) pair: the inverse OETF to scene light 0-1, unscaled and
+//! without the display's OOTF, since HLG is relative and scene-referred.
+float hlgToLinear(float v);
+float linearToHlg(float v);
+
 }  // namespace tweenora::media

@@ -50,6 +50,59 @@ bool isColour(Channel c) {
     return c == DD::Image::Chan_Red || c == DD::Image::Chan_Green || c == DD::Image::Chan_Blue;
 }
 
+// The EXIF orientation viewers turn the picture by (a JPEG's or TIFF's), 1
+// for none. Only a picture without a data window of its own is turned.
+int orientationOf(const std::vector<OIIO::ImageSpec>& parts) {
+    const OIIO::ImageSpec& spec = parts.front();
+    const int orientation = spec.get_int_attribute("Orientation", 1);
+    const bool whole = spec.x == spec.full_x && spec.y == spec.full_y &&
+                       spec.width == spec.full_width && spec.height == spec.full_height;
+    return parts.size() == 1 && whole && orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
+// Orientations 5-8 swap width and height.
+bool swapsSides(int orientation) {
+    return orientation >= 5;
+}
+
+// The stored pixel shown at column x, row y (from the top) of the upright
+// picture, for a stored picture of width x height.
+std::pair<int, int> storedPixel(int orientation, int x, int y, int width, int height) {
+    switch (orientation) {
+        case 2:
+            return {width - 1 - x, y};
+        case 3:
+            return {width - 1 - x, height - 1 - y};
+        case 4:
+            return {x, height - 1 - y};
+        case 5:
+            return {y, x};
+        case 6:
+            return {y, height - 1 - x};
+        case 7:
+            return {width - 1 - y, height - 1 - x};
+        case 8:
+            return {width - 1 - y, x};
+        default:
+            return {x, y};
+    }
+}
+
+// Interleaved pixels of width x height and channels turned upright.
+std::vector<float> upright(const std::vector<float>& pixels, int orientation, int width, int height,
+                           int channels) {
+    const int shownWidth = swapsSides(orientation) ? height : width;
+    const int shownHeight = swapsSides(orientation) ? width : height;
+    std::vector<float> shown(pixels.size());
+    for (int y = 0; y < shownHeight; ++y)
+        for (int x = 0; x < shownWidth; ++x) {
+            const auto [sx, sy] = storedPixel(orientation, x, y, width, height);
+            std::copy_n(&pixels[(size_t(sy) * width + sx) * channels], channels,
+                        &shown[(size_t(y) * shownWidth + x) * channels]);
+        }
+    return shown;
+}
+
 // Rows are stored from the top in files and from the bottom in the host, so
 // the data window flips inside the display window. parts are the file's parts
 // that hold channels (one, but for a multi-part EXR); they share their windows.
@@ -66,6 +119,16 @@ ImageHeader headerFromParts(const std::string& path, const std::string& formatNa
                                 spec.x - spec.full_x + spec.width, top - spec.y);
     header.format = DD::Image::Format(spec.full_width, spec.full_height,
                                       spec.get_float_attribute("PixelAspectRatio", 1.0f));
+    if (formatName == "dpx")
+        for (const char* field : {"dpx:Transfer", "dpx:Colorimetric"})
+            if (const std::string value = spec.get_string_attribute(field); !value.empty())
+                header.dpxEncoding.emplace_back(field, value);
+    header.orientation = orientationOf(parts);
+    if (swapsSides(header.orientation)) {
+        header.box = DD::Image::Box(0, 0, spec.height, spec.width);
+        header.format = DD::Image::Format(spec.height, spec.width,
+                                          1.0 / spec.get_float_attribute("PixelAspectRatio", 1.0f));
+    }
     header.sampleType = sampleTypeOf(spec);
     header.unassociatedAlpha = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;
     for (const OIIO::ImageSpec& part : parts) {
@@ -331,7 +394,7 @@ host::ClipFrame readImage(const std::string& path, Colorspace colorspace) {
     std::unique_ptr<OIIO::ImageInput> in = openInput(path);
     const std::vector<OIIO::ImageSpec> parts = partsOf(*in, path);
     const ImageHeader header = headerFromParts(path, in->format_name(), parts);
-    const int width = parts.front().width, height = parts.front().height;
+    int width = parts.front().width, height = parts.front().height;
     int total = 0;
     for (const OIIO::ImageSpec& part : parts)
         total += part.nchannels;
@@ -350,6 +413,11 @@ host::ClipFrame readImage(const std::string& path, Colorspace colorspace) {
         first += nch;
     }
     const int nch = total;
+    if (header.orientation != 1) {
+        pixels = upright(pixels, header.orientation, width, height, nch);
+        if (swapsSides(header.orientation))
+            std::swap(width, height);
+    }
 
     host::ClipFrame frame;
     frame.box = header.box;
@@ -412,7 +480,10 @@ std::vector<std::string> writeImage(const std::string& path, const host::ClipFra
     const bool windows = out->supports("displaywindow") && out->supports("origin");
     const DD::Image::Box region =
         windows ? frame.box : DD::Image::Box(0, 0, frame.format.width(), frame.format.height());
-    const OIIO::ImageSpec spec = outputSpec(frame, order, type, formatName, region, windows);
+    OIIO::ImageSpec spec = outputSpec(frame, order, type, formatName, region, windows);
+    if (formatName == "dpx" && !type.is_floating_point())
+        for (const auto& [field, value] : settings.dpxEncoding)
+            spec.attribute(field, value);
     std::vector<float> pixels = interleavedFromTop(frame, order, region);
     encodeColour(pixels, order, spec.alpha_channel, formatName == "png",
                  carriesSrgb(settings.colorspace, !type.is_floating_point()));

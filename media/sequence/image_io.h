@@ -34,6 +34,9 @@ struct WriteSettings {
     bool floatData = false;  //!< EXR float instead of half; float where a format has it
     SampleType inputType = SampleType::Half;  //!< integer depths carry over where they fit
     std::vector<FileChannel> layout;          //!< the input's channel names and order
+    //! A DPX input's encoding fields, written into DPX outputs: their integer
+    //! values come back in the input's encoding.
+    std::vector<std::pair<std::string, std::string>> dpxEncoding;
 };
 
 //! Writes frame to path: the format from path's extension, the channels named

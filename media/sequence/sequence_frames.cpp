@@ -57,6 +57,15 @@ SequenceFrames::SequenceFrames(const SequencePattern& pattern, FrameSpan span,
     }
 }
 
+std::vector<std::string> SequenceFrames::notes() const {
+    const ImageHeader& first = headers_.front();
+    if (first.orientation == 1)
+        return {};
+    return {"'" + first.path + "' is stored turned (EXIF orientation " +
+            std::to_string(first.orientation) +
+            "): its frames are retimed upright, as viewers show them"};
+}
+
 std::shared_ptr<const host::ClipFrame> SequenceFrames::load(int frame) {
     const int clamped = std::min(std::max(frame, span_.first), span_.last);
     const auto start = std::chrono::steady_clock::now();

@@ -43,6 +43,8 @@ public:
     int framesDecoded() const override { return log_.framesDecoded(); }
     int decodes() const override { return log_.decodes(); }
 
+    //! A note when the files are stored turned (EXIF orientation).
+    std::vector<std::string> notes() const override;
     //! The notes are encodingRangeNote's, naming the first file that shows each kind.
     void watchEncodingRange(const DD::Image::ChannelSet& channels) override;
     std::string takeNotes() override;

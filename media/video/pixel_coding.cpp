@@ -76,21 +76,9 @@ void clearPlanes(const AVPixFmtDescriptor& desc, AVFrame& frame) {
                             size_t(std::abs(frame.linesize[plane])));
 }
 
-}  // namespace
-
-PixelCoding pixelCodingOf(const AVFrame& frame) {
-    PixelCoding coding;
-    const AVPixFmtDescriptor& desc = descriptorOf(frame.format);
-    if (desc.flags & AV_PIX_FMT_FLAG_RGB) {
-        coding.rgb = true;
-        coding.fullRange = true;
-        return coding;
-    }
-    const AVPixelFormat format = AVPixelFormat(frame.format);
-    coding.fullRange = frame.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
-                       format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P ||
-                       format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
-    switch (frame.colorspace) {
+// The luma weights of matrix (an AVColorSpace); BT.709's for what is untagged.
+void setLumaWeights(PixelCoding& coding, int matrix) {
+    switch (matrix) {
         case AVCOL_SPC_BT470BG:
         case AVCOL_SPC_SMPTE170M:
             coding.kr = 0.299;
@@ -112,14 +100,37 @@ PixelCoding pixelCodingOf(const AVFrame& frame) {
         default:  // BT.709, and what is untagged
             break;
     }
+}
+
+}  // namespace
+
+PixelCoding pixelCodingOf(const AVFrame& frame) {
+    PixelCoding coding;
+    const AVPixFmtDescriptor& desc = descriptorOf(frame.format);
+    if (desc.flags & AV_PIX_FMT_FLAG_RGB) {
+        coding.rgb = true;
+        coding.fullRange = true;
+        return coding;
+    }
+    const AVPixelFormat format = AVPixelFormat(frame.format);
+    coding.fullRange = frame.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
+                       format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P ||
+                       format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
+    setLumaWeights(coding, frame.colorspace);
     return coding;
 }
 
-PixelCoding outputPixelCoding(int pixelFormat) {
+PixelCoding outputPixelCoding(int pixelFormat, int matrix) {
     PixelCoding coding;
     coding.rgb = (descriptorOf(pixelFormat).flags & AV_PIX_FMT_FLAG_RGB) != 0;
     coding.fullRange = coding.rgb;
+    if (!coding.rgb)
+        setLumaWeights(coding, matrix);
     return coding;
+}
+
+bool hasAlpha(int pixelFormat) {
+    return alphaComponent(descriptorOf(pixelFormat)) >= 0;
 }
 
 bool isSupportedPixelFormat(int pixelFormat) {
@@ -145,6 +156,17 @@ RgbPlanes decodeRgb(const AVFrame& frame, const PixelCoding& coding) {
     planes.b.resize(size);
     const uint8_t* data[4] = {frame.data[0], frame.data[1], frame.data[2], frame.data[3]};
     const int width = frame.width;
+    if (const int alpha = alphaComponent(desc); alpha >= 0) {
+        // Alpha is full range and never subsampled.
+        planes.a.resize(size);
+        std::vector<uint16_t> line(width);
+        const float scale = 1.0f / float((1 << desc.comp[alpha].depth) - 1);
+        for (int y = 0; y < frame.height; ++y) {
+            av_read_image_line2(line.data(), data, frame.linesize, &desc, 0, y, alpha, width, 0, 2);
+            for (int x = 0; x < width; ++x)
+                planes.a[size_t(y) * width + x] = float(line[x]) * scale;
+        }
+    }
     const bool colour = hasColour(desc);
     const int chromaWidth = AV_CEIL_RSHIFT(width, desc.log2_chroma_w);
 
@@ -205,10 +227,18 @@ void encodeRgb(const RgbPlanes& planes, const PixelCoding& coding, AVFrame& fram
                              2);
     };
     if (alpha >= 0) {
-        std::fill(line.begin(), line.end(), uint16_t((1 << desc.comp[alpha].depth) - 1));
-        // Alpha is never subsampled.
-        for (int y = 0; y < height; ++y)
+        const int depth = desc.comp[alpha].depth;
+        const double maximum = double((1 << depth) - 1);
+        // Alpha is full range and never subsampled; none given is opaque.
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const float value = planes.a.empty() ? 1.0f : planes.a[size_t(y) * width + x];
+                line[x] = uint16_t(
+                    std::clamp(std::round(double(std::isfinite(value) ? value : 0.0f) * maximum),
+                               0.0, maximum));
+            }
             writeLine(alpha, y, width);
+        }
     }
     if (coding.rgb && colour) {
         const std::vector<float>* sources[3] = {&planes.r, &planes.g, &planes.b};
@@ -275,6 +305,7 @@ RgbPlanes rotateQuarterTurns(const RgbPlanes& planes, int quarterTurns) {
     out.r.resize(size);
     out.g.resize(size);
     out.b.resize(size);
+    out.a.resize(planes.a.empty() ? 0 : size);
     for (int i = 0; i < out.height; ++i) {
         for (int j = 0; j < out.width; ++j) {
             // The source pixel (row, column) that lands at row i, column j.
@@ -293,6 +324,8 @@ RgbPlanes rotateQuarterTurns(const RgbPlanes& planes, int quarterTurns) {
             out.r[to] = planes.r[from];
             out.g[to] = planes.g[from];
             out.b[to] = planes.b[from];
+            if (!planes.a.empty())
+                out.a[to] = planes.a[from];
         }
     }
     return out;

@@ -17,20 +17,26 @@ struct PixelCoding {
     double kb = 0.0722;  //!< luma weight of blue
 };
 
-//! A frame's R'G'B' as three planes, rows from the top, nominal range 0-1.
+//! A frame's R'G'B' as three planes, rows from the top, nominal range 0-1,
+//! and its alpha (0-1, as stored) when it has one.
 struct RgbPlanes {
     int width = 0;
     int height = 0;
     std::vector<float> r, g, b;
+    std::vector<float> a;  //!< empty: no alpha
 };
+
+//! Whether pixelFormat (an AVPixelFormat) stores alpha.
+bool hasAlpha(int pixelFormat);
 
 //! The coding a decoded frame is tagged with: its matrix and range, BT.709 and
 //! limited range where the stream says nothing (full range for the JPEG pixel
 //! formats and for RGB ones).
 PixelCoding pixelCodingOf(const AVFrame& frame);
 
-//! What we write: BT.709, limited range.
-PixelCoding outputPixelCoding(int pixelFormat);
+//! What we write: limited range, through matrix (an AVColorSpace; BT.709's
+//! weights for what has none).
+PixelCoding outputPixelCoding(int pixelFormat, int matrix = 1);
 
 //! Whether code can read and write pixelFormat (an AVPixelFormat): planar or
 //! packed YUV, RGB or grey of up to 16 bits; not palettes, bitstreams, float
@@ -38,12 +44,14 @@ PixelCoding outputPixelCoding(int pixelFormat);
 bool isSupportedPixelFormat(int pixelFormat);
 
 //! The frame's pixels through coding, chroma repeated over the pixels it
-//! covers. The frame's format must be supported.
+//! covers, and its alpha where its format has one. The frame's format must
+//! be supported.
 RgbPlanes decodeRgb(const AVFrame& frame, const PixelCoding& coding);
 
 //! Writes planes into frame (allocated, of planes' size, in a supported
 //! format): Y'CbCr through coding, chroma averaged over the pixels it covers,
-//! codes rounded and clamped to their range.
+//! codes rounded and clamped to their range; alpha from planes.a where the
+//! format has alpha (opaque when planes.a is empty).
 void encodeRgb(const RgbPlanes& planes, const PixelCoding& coding, AVFrame& frame);
 
 //! Turns planes a whole number of quarter turns clockwise.

@@ -187,7 +187,6 @@ VideoFrames::VideoFrames(const std::string& path, Colorspace colorspace)
     : path_(path), colorspace_(colorspace), decoder_(std::make_unique<Decoder>()) {
     quietVideoLibraries();
     openDecoder();
-    noteAudio();
     readFrameRate();
     readRotation();
     countFrames();
@@ -229,15 +228,6 @@ void VideoFrames::openDecoder() {
     if (status < 0)
         throw fileError(path, std::string("its video codec (") + decoder->name +
                                   ") cannot be opened: " + avErrorText(status));
-}
-
-void VideoFrames::noteAudio() {
-    const AVFormatContext& format = *decoder_->format;
-    for (unsigned i = 0; i < format.nb_streams; ++i)
-        if (format.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            notes_.push_back("'" + path_ + "': its audio is not retimed; the output has none");
-            break;
-        }
 }
 
 void VideoFrames::readFrameRate() {
@@ -339,6 +329,11 @@ void VideoFrames::decodeFirstFrame() {
                                    av_get_pix_fmt_name(AVPixelFormat(d.frame->format)) +
                                    ") is not supported");
     linearise_ = carriesSrgb(colorspace_, d.frame->color_trc != AVCOL_TRC_LINEAR);
+    // HDR streams are linearised with their own transfer; --colorspace srgb says otherwise.
+    if (colorspace_ == Colorspace::Auto && d.frame->color_trc == AVCOL_TRC_SMPTE2084)
+        toLinear_ = pqToLinear;
+    if (colorspace_ == Colorspace::Auto && d.frame->color_trc == AVCOL_TRC_ARIB_STD_B67)
+        toLinear_ = hlgToLinear;
 }
 
 void VideoFrames::describeFrames() {
@@ -358,6 +353,12 @@ void VideoFrames::describeFrames() {
                       {"G", {DD::Image::Chan_Green}},
                       {"B", {DD::Image::Chan_Blue}}};
     header_.channels = DD::Image::Mask_RGB;
+    // Video alpha is straight: multiplied in on reading, as a PNG's is.
+    if (hasAlpha(d.frame->format)) {
+        header_.layout.push_back({"A", {DD::Image::Chan_Alpha}});
+        header_.channels = DD::Image::Mask_RGBA;
+        header_.unassociatedAlpha = true;
+    }
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(d.frame->format));
     header_.sampleType = desc->comp[0].depth <= 8 ? SampleType::UInt8 : SampleType::UInt16;
 }
@@ -451,6 +452,10 @@ host::ClipFrame VideoFrames::toClipFrame() const {
         {DD::Image::Chan_Red, &rgb.r},
         {DD::Image::Chan_Green, &rgb.g},
         {DD::Image::Chan_Blue, &rgb.b}};
+    const bool alpha = header_.channels.contains(DD::Image::Chan_Alpha);
+    if (alpha && rgb.a.size() != size_t(width) * height)
+        throw fileError(path_, "frame " + std::to_string(decoder_->held) +
+                                   " has no alpha, unlike the first frame");
     for (const auto& [channel, source] : sources) {
         std::vector<float>& plane = frame.planes[channel];
         plane.resize(size_t(width) * height);
@@ -459,9 +464,22 @@ host::ClipFrame VideoFrames::toClipFrame() const {
             const float* from = source->data() + size_t(height - 1 - row) * width;
             float* to = plane.data() + size_t(row) * width;
             if (linearise_)
-                std::transform(from, from + width, to, srgbToLinear);
+                std::transform(from, from + width, to, toLinear_);
             else
                 std::copy(from, from + width, to);
+        }
+    }
+    if (alpha) {
+        std::vector<float>& plane = frame.planes[DD::Image::Chan_Alpha];
+        plane.resize(size_t(width) * height);
+        for (int row = 0; row < height; ++row)
+            std::copy_n(rgb.a.data() + size_t(height - 1 - row) * width, width,
+                        plane.data() + size_t(row) * width);
+        for (DD::Image::Channel channel :
+             {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue}) {
+            std::vector<float>& colour = frame.planes[channel];
+            for (size_t i = 0; i < colour.size(); ++i)
+                colour[i] *= plane[i];
         }
     }
     return frame;

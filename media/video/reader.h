@@ -54,7 +54,6 @@ private:
 
     // The constructor's steps, in order.
     void openDecoder();
-    void noteAudio();
     void readFrameRate();
     void readRotation();
     void countFrames();
@@ -73,6 +72,7 @@ private:
     bool constantRate_ = true;
     int quarterTurns_ = 0;  //!< clockwise turns that show the frames upright
     bool linearise_ = true;
+    float (*toLinear_)(float) = srgbToLinear;  //!< the stream's transfer, when linearised
     ImageHeader header_;
     std::vector<std::string> notes_;
 

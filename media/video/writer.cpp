@@ -28,18 +28,47 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kDefaultCrf = 18;
-// ProRes 422 HQ.
-constexpr int kProresProfileHq = 3;
 
 std::string extensionOf(const std::string& path) {
     return host::lowerCase(fs::path(path).extension().string());
 }
 
-AVPixelFormat pixelFormatFor(const AVCodec& codec) {
+bool takesPixelFormat(const AVCodec& codec, AVPixelFormat format) {
+    if (!codec.pix_fmts)
+        return true;
+    for (const AVPixelFormat* f = codec.pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+        if (*f == format)
+            return true;
+    return false;
+}
+
+bool isProres(const std::string& name) {
+    return name == "prores_ks" || name == "prores_aw" || name == "prores";
+}
+
+AVPixelFormat pixelFormatFor(const AVCodec& codec, const VideoSettings& settings) {
     const std::string name = codec.name;
-    if (name == "prores_ks" || name == "prores_aw" || name == "prores")
-        return AV_PIX_FMT_YUV422P10LE;
-    if (name == "libx264")
+    if (!settings.pixelFormat.empty()) {
+        const AVPixelFormat format = av_get_pix_fmt(settings.pixelFormat.c_str());
+        if (format == AV_PIX_FMT_NONE)
+            throw Error("--pix-fmt: no pixel format is called '" + settings.pixelFormat + "'");
+        if (!takesPixelFormat(codec, format) || !isSupportedPixelFormat(format))
+            throw Error("--pix-fmt: the " + name + " encoder cannot write " + settings.pixelFormat +
+                        " here");
+        return format;
+    }
+    const bool deep = settings.sourceBitDepth > 8;
+    if (isProres(name) && settings.alpha &&
+        (settings.proresProfile.empty() || settings.proresProfile.rfind("4444", 0) == 0) &&
+        takesPixelFormat(codec, AV_PIX_FMT_YUVA444P10LE))
+        return AV_PIX_FMT_YUVA444P10LE;
+    if (isProres(name))
+        return settings.proresProfile.rfind("4444", 0) == 0 ? AV_PIX_FMT_YUV444P10LE
+                                                            : AV_PIX_FMT_YUV422P10LE;
+    if ((name == "libx264" || name == "libx265") && deep &&
+        takesPixelFormat(codec, AV_PIX_FMT_YUV420P10LE))
+        return AV_PIX_FMT_YUV420P10LE;
+    if (name == "libx264" || name == "libx265")
         return AV_PIX_FMT_YUV420P;
     // Lossless, so full chroma: any frame size, nothing lost but the rounding.
     if (name == "ffv1")
@@ -64,6 +93,30 @@ std::pair<int, int> crfRange(const std::string& encoder, const AVOption& crf) {
     return {smallest, std::numeric_limits<int>::max()};
 }
 
+// The encoder's own options the settings ask for.
+void setEncoderOptions(AVCodecContext& context, const std::string& codec,
+                       const VideoSettings& settings) {
+    if (isProres(codec) || !settings.proresProfile.empty()) {
+        // 4:4:4 is what the 4444 profiles are for; 4:2:2 gets HQ.
+        const bool full = av_pix_fmt_desc_get(context.pix_fmt)->log2_chroma_w == 0;
+        const std::string profile = !settings.proresProfile.empty() ? settings.proresProfile
+                                    : full                          ? "4444"
+                                                                    : "hq";
+        if (codec != "prores_ks")
+            throw Error("--prores-profile: the " + codec + " encoder takes no ProRes profile");
+        av_opt_set(context.priv_data, "profile", profile.c_str(), 0);
+    }
+    if (!settings.preset.empty()) {
+        if (!av_opt_find(context.priv_data, "preset", nullptr, 0, 0))
+            throw Error("--preset: the " + codec + " encoder takes no preset");
+        av_opt_set(context.priv_data, "preset", settings.preset.c_str(), 0);
+    }
+    // x265 prints its own lines: warnings only, none when quiet.
+    if (codec == "libx265")
+        av_opt_set(context.priv_data, "x265-params",
+                   settings.quiet ? "log-level=none" : "log-level=warning", 0);
+}
+
 }  // namespace
 
 std::string videoContainerFor(const std::string& path) {
@@ -78,7 +131,7 @@ std::string videoCodecFor(const std::string& path, const VideoSettings& settings
     if (extension == ".mov")
         return "prores_ks";
     if (extension == ".mp4" || extension == ".m4v" || extension == ".mkv")
-        return "libx264";
+        return settings.sourceBitDepth > 8 ? "libx265" : "libx264";
     const AVOutputFormat* container = av_guess_format(nullptr, path.c_str(), nullptr);
     if (container && container->video_codec != AV_CODEC_ID_NONE)
         if (const AVCodec* codec = avcodec_find_encoder(container->video_codec))
@@ -94,8 +147,10 @@ struct VideoWriter::Encoder {
     AVPacket* packet = av_packet_alloc();
     PixelCoding coding;
     int64_t nextPts = 0;
+    std::unique_ptr<AudioTrack> audio;
 
     ~Encoder() {
+        audio.reset();
         av_packet_free(&packet);
         av_frame_free(&frame);
         avcodec_free_context(&codec);
@@ -113,11 +168,15 @@ struct VideoWriter::Encoder {
         while ((status = avcodec_receive_packet(codec, packet)) == 0) {
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
+            const double seconds = double(packet->dts) * av_q2d(stream->time_base);
             status = av_interleaved_write_frame(format, packet);
             if (status >= 0)
                 status = format->pb->error;  // a buffered write that failed (a full disk)
             if (status < 0)
                 throw fileError(path, "cannot write: " + avErrorText(status));
+            // The audio keeps pace, so that the muxer need not hold either back.
+            if (audio)
+                audio->writeUntil(seconds);
         }
         if (status != AVERROR(EAGAIN) && status != AVERROR_EOF)
             throw fileError(path, "cannot encode: " + avErrorText(status));
@@ -129,12 +188,18 @@ VideoWriter::VideoWriter(const std::string& path, int width, int height,
     : path_(path), temporary_(temporaryPathFor(path)), encoder_(std::make_unique<Encoder>()) {
     quietVideoLibraries();
     encodeSrgb_ = carriesSrgb(settings.colorspace, true);
+    // An HDR input's frames go back through its own transfer (as the reader decoded them).
+    const int transfer = settings.colourTags ? settings.colourTags->transfer : 0;
+    if (settings.colorspace == Colorspace::Auto && transfer == AVCOL_TRC_SMPTE2084)
+        fromLinear_ = linearToPq;
+    if (settings.colorspace == Colorspace::Auto && transfer == AVCOL_TRC_ARIB_STD_B67)
+        fromLinear_ = linearToHlg;
     const AVOutputFormat* container = av_guess_format(nullptr, path.c_str(), nullptr);
     if (!container || container->video_codec == AV_CODEC_ID_NONE)
         throw fileError(path, "no video container is known for its extension");
     const AVCodec& codec = chooseEncoder(*container, settings);
     openEncoder(codec, width, height, settings, container->flags & AVFMT_GLOBALHEADER);
-    openContainer(*container);
+    openContainer(*container, settings);
 }
 
 const AVCodec& VideoWriter::chooseEncoder(const AVOutputFormat& container,
@@ -153,7 +218,7 @@ const AVCodec& VideoWriter::chooseEncoder(const AVOutputFormat& container,
 void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
                               const VideoSettings& settings, bool globalHeader) {
     Encoder& e = *encoder_;
-    const AVPixelFormat pixelFormat = pixelFormatFor(codec);
+    const AVPixelFormat pixelFormat = pixelFormatFor(codec, settings);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixelFormat);
     const int stepX = 1 << desc->log2_chroma_w, stepY = 1 << desc->log2_chroma_h;
     if (width % stepX != 0 || height % stepY != 0)
@@ -162,7 +227,12 @@ void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
                                    " and a height divisible by " + std::to_string(stepY) +
                                    "; the frames are " + std::to_string(width) + "x" +
                                    std::to_string(height));
-    e.coding = outputPixelCoding(pixelFormat);
+    if (fromLinear_ != linearToSrgb && desc->comp[0].depth < 10)
+        throw fileError(path_, std::string("an HDR input needs 10 bits or more: ") +
+                                   av_get_pix_fmt_name(pixelFormat) + " has " +
+                                   std::to_string(desc->comp[0].depth));
+    const ColourTags tags = settings.colourTags.value_or(ColourTags{});
+    e.coding = outputPixelCoding(pixelFormat, tags.matrix);
 
     e.codec = avcodec_alloc_context3(&codec);
     e.codec->width = width;
@@ -174,13 +244,23 @@ void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
     if (settings.keyframeInterval > 0)
         e.codec->gop_size = settings.keyframeInterval;
     e.codec->color_range = e.coding.rgb ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
-    e.codec->colorspace = e.coding.rgb ? AVCOL_SPC_RGB : AVCOL_SPC_BT709;
-    e.codec->color_primaries = AVCOL_PRI_BT709;
-    e.codec->color_trc = encodeSrgb_ ? AVCOL_TRC_IEC61966_2_1 : AVCOL_TRC_LINEAR;
+    e.codec->colorspace = e.coding.rgb ? AVCOL_SPC_RGB : AVColorSpace(tags.matrix);
+    e.codec->color_primaries = AVColorPrimaries(tags.primaries);
+    // The sRGB curve that decoded an input video encodes it again: its code
+    // values, and so its own transfer, come back.
+    e.codec->color_trc = !encodeSrgb_          ? AVCOL_TRC_LINEAR
+                         : settings.colourTags ? AVColorTransferCharacteristic(tags.transfer)
+                                               : AVCOL_TRC_IEC61966_2_1;
+    if (settings.pixelAspect > 0.0 && settings.pixelAspect != 1.0)
+        e.codec->sample_aspect_ratio = av_d2q(settings.pixelAspect, 1 << 16);
     if (globalHeader)
         e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (codec_ == "prores_ks")
-        av_opt_set_int(e.codec->priv_data, "profile", kProresProfileHq, 0);
+    setEncoderOptions(*e.codec, codec_, settings);
+    // Players on one family of systems take H.265 in .mov and .mp4 only as hvc1.
+    if (codec.id == AV_CODEC_ID_HEVC &&
+        (extensionOf(path_) == ".mov" || extensionOf(path_) == ".mp4" ||
+         extensionOf(path_) == ".m4v"))
+        e.codec->codec_tag = MKTAG('h', 'v', 'c', '1');
     const AVOption* crfOption =
         av_opt_find(e.codec->priv_data, "crf", nullptr, 0, AV_OPT_SEARCH_CHILDREN);
     if (settings.crf && !crfOption)
@@ -206,7 +286,7 @@ void VideoWriter::openEncoder(const AVCodec& codec, int width, int height,
                                    "): " + avErrorText(status));
 }
 
-void VideoWriter::openContainer(const AVOutputFormat& container) {
+void VideoWriter::openContainer(const AVOutputFormat& container, const VideoSettings& settings) {
     Encoder& e = *encoder_;
     int status = avformat_alloc_output_context2(&e.format, &container, nullptr, temporary_.c_str());
     if (status < 0)
@@ -215,6 +295,10 @@ void VideoWriter::openContainer(const AVOutputFormat& container) {
     avcodec_parameters_from_context(e.stream->codecpar, e.codec);
     e.stream->time_base = e.codec->time_base;
     e.stream->avg_frame_rate = e.codec->framerate;
+    e.stream->sample_aspect_ratio = e.codec->sample_aspect_ratio;
+    if (!settings.timecode.empty())
+        av_dict_set(&e.stream->metadata, "timecode", settings.timecode.c_str(), 0);
+    e.audio = std::make_unique<AudioTrack>(settings.audio, *e.format, path_);
 
     guard_ = std::make_unique<OutputGuard>(temporary_);
     status = avio_open(&e.format->pb, temporary_.c_str(), AVIO_FLAG_WRITE);
@@ -233,6 +317,12 @@ void VideoWriter::openContainer(const AVOutputFormat& container) {
     e.frame->format = e.codec->pix_fmt;
     e.frame->width = e.codec->width;
     e.frame->height = e.codec->height;
+    // Some encoders (ProRes) write the frame's tags into the stream, not the context's.
+    e.frame->color_primaries = e.codec->color_primaries;
+    e.frame->color_trc = e.codec->color_trc;
+    e.frame->colorspace = e.codec->colorspace;
+    e.frame->color_range = e.codec->color_range;
+    e.frame->sample_aspect_ratio = e.codec->sample_aspect_ratio;
     status = av_frame_get_buffer(e.frame, 0);
     if (status < 0)
         throw fileError(path_, "cannot allocate a frame: " + avErrorText(status));
@@ -247,16 +337,22 @@ std::vector<std::string> VideoWriter::write(const host::ClipFrame& frame) {
     rgb.width = e.codec->width;
     rgb.height = e.codec->height;
     const size_t size = size_t(rgb.width) * rgb.height;
+    const bool alpha = hasAlpha(e.codec->pix_fmt) && frame.planes.count(DD::Image::Chan_Alpha) != 0;
     std::vector<std::string> dropped;
     for (const auto& [channel, plane] : frame.planes)
         if (channel != DD::Image::Chan_Red && channel != DD::Image::Chan_Green &&
-            channel != DD::Image::Chan_Blue)
+            channel != DD::Image::Chan_Blue && !(alpha && channel == DD::Image::Chan_Alpha))
             dropped.push_back(DD::Image::getName(channel));
+    const DD::Image::Box whole(0, 0, rgb.width, rgb.height);
+    if (alpha) {
+        // Transparent outside the box.
+        rgb.a.assign(size, 0.0f);
+        copyRowsFromTop(frame.planes.at(DD::Image::Chan_Alpha), frame.box, whole, rgb.a.data(), 1);
+    }
     const std::pair<DD::Image::Channel, std::vector<float>*> targets[] = {
         {DD::Image::Chan_Red, &rgb.r},
         {DD::Image::Chan_Green, &rgb.g},
         {DD::Image::Chan_Blue, &rgb.b}};
-    const DD::Image::Box whole(0, 0, rgb.width, rgb.height);
     for (const auto& [channel, target] : targets) {
         // Black outside the box (the sRGB curve keeps 0 at 0).
         target->assign(size, 0.0f);
@@ -264,8 +360,13 @@ std::vector<std::string> VideoWriter::write(const host::ClipFrame& frame) {
         if (found == frame.planes.end())
             continue;
         copyRowsFromTop(found->second, frame.box, whole, target->data(), 1);
+        // Straight alpha: the colour divided out where there is any.
+        if (alpha)
+            for (size_t i = 0; i < size; ++i)
+                if (rgb.a[i] > 0.0f)
+                    (*target)[i] /= rgb.a[i];
         if (encodeSrgb_)
-            std::transform(target->begin(), target->end(), target->begin(), linearToSrgb);
+            std::transform(target->begin(), target->end(), target->begin(), fromLinear_);
     }
     int status = av_frame_make_writable(e.frame);
     if (status < 0)
@@ -279,6 +380,7 @@ std::vector<std::string> VideoWriter::write(const host::ClipFrame& frame) {
 void VideoWriter::finish() {
     Encoder& e = *encoder_;
     e.encode(nullptr, path_);
+    e.audio->finish();
     int status = av_write_trailer(e.format);
     if (status >= 0) {
         avio_flush(e.format->pb);
@@ -290,6 +392,10 @@ void VideoWriter::finish() {
     if (status < 0)
         throw fileError(path_, "cannot finish it: " + avErrorText(status));
     commitIntoPlace(temporary_, path_, *guard_);
+}
+
+std::vector<std::string> VideoWriter::notes() const {
+    return encoder_->audio ? encoder_->audio->notes() : std::vector<std::string>{};
 }
 
 }  // namespace tweenora::media

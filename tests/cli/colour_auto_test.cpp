@@ -225,5 +225,34 @@ TEST_F(ColourAutoTest, LogDpxWithoutOcioUsesTheOwnConfiguration) {
     EXPECT_NE(err.find("has no Cineon log space"), std::string::npos) << err;
 }
 
+TEST_F(ColourAutoTest, LogDpxWrittenBackSaysItIsLog) {
+    for (int frame = 1; frame <= 2; ++frame) {
+        const std::string path = file("in/log." + std::to_string(frame) + ".dpx");
+        OIIO::ImageSpec spec(int(std::size(kCineon)), 1, 3, OIIO::TypeDesc::UINT16);
+        spec.attribute("oiio:BitsPerSample", 10);
+        spec.attribute("dpx:Transfer", "Logarithmic");
+        spec.attribute("dpx:Colorimetric", "Printing density");
+        std::vector<float> pixels;
+        for (const CineonValue& value : kCineon)
+            pixels.insert(pixels.end(), 3, value.code / 1023.0f);
+        std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
+        ASSERT_TRUE(out && out->open(path, spec) &&
+                    out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) && out->close());
+    }
+    std::string err;
+    ASSERT_EQ(0, retime("log.#.dpx", "in/again.#.dpx", err)) << err;
+    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(file("in/again.1.dpx"));
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->spec().get_string_attribute("dpx:Transfer"), "Logarithmic");
+    EXPECT_EQ(in->spec().get_string_attribute("dpx:Colorimetric"), "Printing density");
+    // A second retime reads the output as log again, not as sRGB.
+    ASSERT_EQ(0, retime("again.#.dpx", "lin.#.exr", err)) << err;
+    EXPECT_NE(err.find("declares 'cineon'"), std::string::npos) << err;
+    const std::vector<float> read = red(readImage(file("lin.1.exr"), Colorspace::Auto));
+    for (size_t i = 0; i < std::size(kCineon); ++i)
+        EXPECT_NEAR(read[i], kCineon[i].linear, 4e-3f * std::max(1.0f, kCineon[i].linear))
+            << kCineon[i].code;
+}
+
 }  // namespace
 }  // namespace tweenora::media

@@ -2,6 +2,7 @@
 // The sRGB transfer pair and the one rule for when stored values carry it.
 #include "media/colour/transfer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -38,6 +39,33 @@ TEST(Colour, SrgbPairMatchesTheStandardAndInvertsOnEveryByte) {
         SCOPED_TRACE(code);
         const float back = linearToSrgb(srgbToLinear(code / 255.0f)) * 255.0f;
         EXPECT_EQ(std::lround(back), code);
+    }
+}
+
+TEST(Colour, HdrPairsMatchTheirStandardsAndInvertOnEveryTenBitCode) {
+    struct Row {
+        const char* name;
+        float (*toLinear)(float);
+        float (*fromLinear)(float);
+        float code, linear;  //!< a published point of the curve
+    };
+    const Row rows[] = {
+        // PQ: 1.0 is 100 cd/m2; 1000 cd/m2 is code 0.7518, the peak code 1.
+        {"pq 100", pqToLinear, linearToPq, 0.50808f, 1.0f},
+        {"pq 1000", pqToLinear, linearToPq, 0.75183f, 10.0f},
+        {"pq peak", pqToLinear, linearToPq, 1.0f, 100.0f},
+        // HLG: the curve turns at code 0.5 (1/12); code 1 is scene light 1.
+        {"hlg knee", hlgToLinear, linearToHlg, 0.5f, 1.0f / 12.0f},
+        {"hlg peak", hlgToLinear, linearToHlg, 1.0f, 1.0f},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_NEAR(row.toLinear(row.code), row.linear, 2e-4f * std::max(1.0f, row.linear));
+        EXPECT_NEAR(row.fromLinear(row.linear), row.code, 2e-5f);
+        for (int code = 0; code < 1024; ++code) {
+            const float back = row.fromLinear(row.toLinear(code / 1023.0f)) * 1023.0f;
+            ASSERT_EQ(std::lround(back), code);
+        }
     }
 }
 

@@ -251,6 +251,54 @@ TEST_F(ImageIoTest, UnreadableFilesNameThemselves) {
     }
 }
 
+TEST_F(ImageIoTest, ExifOrientationIsTurnedUprightAsViewersShowIt) {
+    // Stored 16x8: red, green over blue, white, in quadrants of 8x4.
+    constexpr int kWidth = 16, kHeight = 8;
+    enum Colour { Red, Green, Blue, White };
+    const float rgb[4][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}};
+    std::vector<float> pixels;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const int quadrant = (y < kHeight / 2 ? 0 : 2) + (x < kWidth / 2 ? 0 : 1);
+            pixels.insert(pixels.end(), rgb[quadrant], rgb[quadrant] + 3);
+        }
+    struct Row {
+        int orientation;
+        // The colours shown top left, top right, bottom left, bottom right.
+        Colour shown[4];
+    };
+    const Row rows[] = {
+        {1, {Red, Green, Blue, White}}, {2, {Green, Red, White, Blue}},  // mirrored left to right
+        {3, {White, Blue, Green, Red}},                                  // half a turn
+        {6, {Blue, Red, White, Green}},                                  // a quarter turn clockwise
+        {8, {Green, White, Red, Blue}},  // a quarter turn anticlockwise
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.orientation);
+        const std::string file = path("turned" + std::to_string(row.orientation) + ".jpg");
+        OIIO::ImageSpec spec(kWidth, kHeight, 3, OIIO::TypeDesc::UINT8);
+        spec.attribute("Orientation", row.orientation);
+        spec.attribute("CompressionQuality", 100);
+        writeFile(file, spec, pixels);
+        const host::ClipFrame frame = readImage(file, Colorspace::Linear);
+        const bool turned = row.orientation >= 5;
+        const int width = turned ? kHeight : kWidth, height = turned ? kWidth : kHeight;
+        EXPECT_EQ(frame.format.width(), width);
+        EXPECT_EQ(frame.format.height(), height);
+        EXPECT_EQ(readHeader(file).orientation, row.orientation);
+        // The middle of each shown quadrant, rows counted from the top.
+        const int xs[4] = {width / 4, 3 * width / 4, width / 4, 3 * width / 4};
+        const int ys[4] = {height / 4, height / 4, 3 * height / 4, 3 * height / 4};
+        for (int q = 0; q < 4; ++q) {
+            SCOPED_TRACE(q);
+            const size_t i = size_t(height - 1 - ys[q]) * width + xs[q];
+            EXPECT_NEAR(frame.planes.at(DD::Image::Chan_Red)[i], rgb[row.shown[q]][0], 0.05);
+            EXPECT_NEAR(frame.planes.at(DD::Image::Chan_Green)[i], rgb[row.shown[q]][1], 0.05);
+            EXPECT_NEAR(frame.planes.at(DD::Image::Chan_Blue)[i], rgb[row.shown[q]][2], 0.05);
+        }
+    }
+}
+
 TEST_F(ImageIoTest, AFailedWriteLeavesNoFileBehind) {
     host::ClipFrame frame;
     frame.box = DD::Image::Box(0, 0, 1, 1);

@@ -2,6 +2,7 @@
 // Video code values: the matrix and range both ways, exactness, chroma, rotation.
 #include "media/video/pixel_coding.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -165,6 +166,36 @@ TEST(VideoCoding, QuarterTurnsMoveTheCorners) {
     EXPECT_EQ(rotateQuarterTurns(planes, 2).r, (std::vector<float>{6, 5, 4, 3, 2, 1}));
     EXPECT_EQ(rotateQuarterTurns(planes, 3).r, (std::vector<float>{3, 6, 2, 5, 1, 4}));
     EXPECT_EQ(rotateQuarterTurns(planes, 4).r, planes.r);
+}
+
+TEST(VideoCoding, AlphaCodesComeBackAndMissingAlphaIsOpaque) {
+    for (AVPixelFormat format : {AV_PIX_FMT_YUVA444P10LE, AV_PIX_FMT_YUVA420P, AV_PIX_FMT_RGBA}) {
+        SCOPED_TRACE(av_get_pix_fmt_name(format));
+        const int depth = av_pix_fmt_desc_get(format)->comp[3].depth;
+        const int maximum = (1 << depth) - 1;
+        RgbPlanes planes = filled(4, 2, 0.5f, 0.25f, 0.75f);
+        // Every alpha a code, out-of-range values clamped.
+        planes.a = {0.0f, 1.0f / float(maximum), 0.5f, 1.0f, 1.5f, -0.5f, 0.25f, 0.75f};
+        FramePtr frame = makeFrame(format, 4, 2);
+        encodeRgb(planes, outputPixelCoding(format), *frame);
+        const RgbPlanes decoded = decodeRgb(*frame, pixelCodingOf(*frame));
+        ASSERT_EQ(decoded.a.size(), planes.a.size());
+        for (size_t i = 0; i < planes.a.size(); ++i) {
+            const float expected =
+                std::round(std::clamp(planes.a[i], 0.0f, 1.0f) * float(maximum)) / float(maximum);
+            EXPECT_FLOAT_EQ(decoded.a[i], expected) << i;
+        }
+        planes.a.clear();
+        encodeRgb(planes, outputPixelCoding(format), *frame);
+        for (float alpha : decodeRgb(*frame, pixelCodingOf(*frame)).a)
+            EXPECT_EQ(alpha, 1.0f);
+        EXPECT_TRUE(hasAlpha(format));
+    }
+    EXPECT_FALSE(hasAlpha(AV_PIX_FMT_YUV422P10LE));
+    // No alpha in the format: none decoded.
+    FramePtr opaque = makeFrame(AV_PIX_FMT_YUV444P, 2, 2);
+    encodeRgb(filled(2, 2, 0.5f, 0.5f, 0.5f), outputPixelCoding(AV_PIX_FMT_YUV444P), *opaque);
+    EXPECT_TRUE(decodeRgb(*opaque, pixelCodingOf(*opaque)).a.empty());
 }
 
 }  // namespace
