@@ -167,6 +167,8 @@ TEST_F(RetimePassthroughTest, AudioIsCopiedUntouchedWhereTheOutputLastsAsLong) {
         {"pcm.mov", "a.mov", {"--speed", "1"}, pcm},
         {"aac.mov", "b.mp4", {"--speed", "1"}, aac},
         {"aac.mov", "c.mov", {"--speed", "0.5", "--fps", "60"}, aac},
+        // A new rate for the same duration keeps the source's time.
+        {"aac.mov", "d.mov", {"--to-fps", "60"}, aac},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.output);
@@ -211,6 +213,8 @@ TEST_F(RetimePassthroughTest, AudioIsRetimedDroppedOrReencodedAsAsked) {
          true,
          "is re-timed to 0.25 times"},
         {"fast.mov", {"--speed", "5", "--audio", "retime"}, true, "is re-timed to 5 times"},
+        // Every source frame kept, one between each pair: half the speed.
+        {"factor.mov", {"--factor", "2", "--audio", "retime"}, true, "is re-timed to 0.5 times"},
         {"slow.mov", {"--speed", "0.5"}, false, "is not carried: the output runs at 0.5 times"},
         {"frames.mov", {"--frame-keys", "1:1,10:3"}, false, "is not carried: frame mode"},
         {"dropped.mov", {"--speed", "1", "--audio", "drop"}, false, ""},
