@@ -273,6 +273,14 @@ struct AudioTrack::Streams {
             if (double(frame->pts) / decoder->sample_rate > sourceEnd + 2.0 * kReadAhead)
                 done = true;
             status = av_buffersrc_add_frame(source, frame);
+            // The trim at the output's end closes the filters; newer libavfilter
+            // then refuses further frames with EOF: what remains is not needed.
+            if (status == AVERROR_EOF) {
+                av_frame_unref(frame);
+                done = true;
+                drainFilters();
+                return;
+            }
             if (status < 0)
                 fail("filtering", status);
             drainFilters();
@@ -306,7 +314,7 @@ struct AudioTrack::Streams {
         avcodec_send_packet(decoder, nullptr);
         filterDecoded();
         const int status = av_buffersrc_add_frame(source, nullptr);
-        if (status < 0)
+        if (status < 0 && status != AVERROR_EOF)
             fail("filtering", status);
         drainFilters();
         encode(nullptr);

@@ -13,6 +13,11 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
 #include "media/colour/transfer.h"
 #include "media/sequence/image_io.h"
 #include "media/video/audio_track.h"
@@ -140,7 +145,12 @@ TEST_F(RetimePassthroughTest, ColourTagsAndPixelAspectAreThoseOfTheInput) {
         EXPECT_EQ(video.at("color_primaries"), row.primaries);
         EXPECT_EQ(video.at("color_transfer"), row.transfer);
         EXPECT_EQ(video.at("color_space"), row.matrix);
-        EXPECT_EQ(video.at("color_range"), "tv");
+        // QuickTime's colour atom has no range: ProRes, limited by definition,
+        // is read back as such by some FFmpeg versions and as unknown by others.
+        if (row.output.substr(row.output.size() - 4) == ".mov")
+            EXPECT_NE(video.at("color_range"), "pc");
+        else
+            EXPECT_EQ(video.at("color_range"), "tv");
         if (row.aspect != "1:1")
             EXPECT_EQ(video.at("sample_aspect_ratio"), row.aspect);
         else
@@ -192,6 +202,9 @@ TEST_F(RetimePassthroughTest, AudioIsCopiedUntouchedWhereTheOutputLastsAsLong) {
 
 TEST_F(RetimePassthroughTest, AudioIsRetimedDroppedOrReencodedAsAsked) {
     makeClip("pcm.mov", 6, 30, std::string(kWithSine) + "-c:a pcm_s16le");
+    // FFmpeg 6.1 and later hold PCM in .mp4 as it is; earlier ones re-encode it.
+    const bool mp4HoldsPcm = avformat_query_codec(av_guess_format("mp4", nullptr, nullptr),
+                                                  AV_CODEC_ID_PCM_S16LE, FF_COMPLIANCE_NORMAL) == 1;
     // One AAC frame: 1024 samples at 48 kHz.
     constexpr double kAacFrame = 1024.0 / 48000.0;
     struct Row {
@@ -202,7 +215,7 @@ TEST_F(RetimePassthroughTest, AudioIsRetimedDroppedOrReencodedAsAsked) {
     };
     const Row rows[] = {
         // .mp4 cannot hold PCM: re-encoded, its duration kept.
-        {"same.mp4", {"--speed", "1"}, true, "is re-encoded as aac"},
+        {"same.mp4", {"--speed", "1"}, true, mp4HoldsPcm ? "" : "is re-encoded as aac"},
         // Slower and faster than atempo's own range in one filter.
         {"quarter.mp4",
          {"--speed", "0.25", "--audio", "retime"},
