@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/messages.h"
 #include "host/Error.h"
+#include "host/process_memory.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ const char* const kUsage =
 
 int main(int argc, char** argv) {
     using namespace tweenora::cli;
+    tweenora::host::keepFreedMemory();
     if (argc < 2) {
         std::cerr << kUsage;
         return kExitUsage;

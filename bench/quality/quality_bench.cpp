@@ -49,6 +49,7 @@
 #include "host/PluginLoader.h"
 #include "host/Script.h"
 #include "host/plane_copy.h"
+#include "host/process_memory.h"
 #include "media/sequence/image_io.h"
 
 namespace {
@@ -531,6 +532,8 @@ int usableThreads(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // As the tool does, so that the times are the tool's.
+    tweenora::host::keepFreedMemory();
     try {
         const Options options = parseOptions(argc, argv);
         at::set_num_threads(usableThreads(options));
