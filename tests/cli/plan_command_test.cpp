@@ -40,6 +40,7 @@ PlanRun plan(const std::string& args) {
             run.err.append(buffer, got);
         fclose(err);
     }
+    std::remove(errFile.c_str());
     return run;
 }
 
