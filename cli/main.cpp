@@ -7,7 +7,7 @@
 #include "cli/commands.h"
 #include "cli/messages.h"
 #include "host/Error.h"
-#include "host/process_memory.h"
+#include "host/render_process.h"
 
 namespace {
 

@@ -2,17 +2,14 @@
 // `tweenora retime`: reads an image sequence or a video, retimes it through the
 // Tweenora plug-in in the headless host, and writes the node's output frames.
 #include <fcntl.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -21,7 +18,6 @@
 #include <set>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include <ATen/Parallel.h>
@@ -41,6 +37,7 @@
 #include "host/HostKnob.h"
 #include "host/Script.h"
 #include "host/plane_copy.h"
+#include "host/render_process.h"
 #include "media/colour/colour_spaces.h"
 #include "media/open.h"
 #include "media/safe_write.h"
@@ -348,31 +345,6 @@ void removeStalePartialsOf(const OutputFrames& output, const std::vector<int>& f
                               " left by an earlier run, such as " + removed.front());
 }
 
-// The cores this process may run on: a farm task often gets fewer than the machine has.
-int usableCores() {
-    cpu_set_t cores;
-    CPU_ZERO(&cores);
-    if (::sched_getaffinity(0, sizeof(cores), &cores) == 0 && CPU_COUNT(&cores) > 0)
-        return CPU_COUNT(&cores);
-    return int(std::max(1u, std::thread::hardware_concurrency()));
-}
-
-// The usable cores that other processes leave idle, by the last minute's load
-// average, at least one. libtorch's threads wait for each other at the end of
-// every operator, spinning: one whose core another process holds stalls the
-// rest. On a 2-core machine busy with other work, 2 threads took 2 to 4 times
-// as long as 1 per frame, and 4 times the CPU time.
-int idleCores() {
-    const int usable = usableCores();
-    double load = 0.0;
-    std::ifstream loadavg("/proc/loadavg");
-    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
-    if (!(loadavg >> load) || online < 1)
-        return usable;
-    const double busy = std::clamp(load / double(online), 0.0, 1.0);
-    return std::max(1, int(std::lround(double(usable) * (1.0 - busy))));
-}
-
 std::string secondsText(double seconds) {
     char text[32];
     std::snprintf(text, sizeof(text), "%.2f s", seconds);
@@ -503,7 +475,7 @@ void prepareProcess(const RetimeOptions& options) {
     if (options.gpu)
         ::setenv("LUMAQUARRY_NUKE_GPU_INDEX", std::to_string(*options.gpu).c_str(), 1);
     // libtorch may start with one thread; a retime should use what the machine has free.
-    at::set_num_threads(options.threads ? *options.threads : idleCores());
+    at::set_num_threads(options.threads ? *options.threads : host::idleCores());
     if (options.quiet) {
         std::fflush(stdout);
         const int devNull = ::open("/dev/null", O_WRONLY);

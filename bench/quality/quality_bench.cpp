@@ -49,7 +49,7 @@
 #include "host/PluginLoader.h"
 #include "host/Script.h"
 #include "host/plane_copy.h"
-#include "host/process_memory.h"
+#include "host/render_process.h"
 #include "media/sequence/image_io.h"
 
 namespace {
@@ -520,13 +520,7 @@ void runSpeed(const Options& options, Interpolator& node) {
 }
 
 int usableThreads(const Options& options) {
-    if (options.threads > 0)
-        return options.threads;
-    cpu_set_t cores;
-    CPU_ZERO(&cores);
-    if (sched_getaffinity(0, sizeof(cores), &cores) == 0 && CPU_COUNT(&cores) > 0)
-        return CPU_COUNT(&cores);
-    return 1;
+    return options.threads > 0 ? options.threads : tweenora::host::usableCores();
 }
 
 }  // namespace
